@@ -1,0 +1,178 @@
+#include "app/controls.h"
+
+namespace salvatrix {
+
+Control::Control(std::string name, ControlKind kind, Geometry geometry, int tab_index)
+    : name_(std::move(name)), kind_(kind), geometry_(geometry), tab_index_(tab_index) {}
+
+void Control::SetEnabled(bool enabled) {
+  if (enabled_ == enabled) {
+    return;
+  }
+  enabled_ = enabled;
+  changed.Emit();
+}
+
+void Control::SetColours(Colour back, Colour fore) {
+  back_colour_ = back;
+  fore_colour_ = fore;
+  changed.Emit();
+}
+
+CaptionedControl::CaptionedControl(std::string name, ControlKind kind, Geometry geometry,
+                                   int tab_index, std::string caption)
+    : Control(std::move(name), kind, geometry, tab_index), caption_(std::move(caption)) {}
+
+void CaptionedControl::SetCaption(std::string caption) {
+  if (caption_ == caption) {
+    return;
+  }
+  caption_ = std::move(caption);
+  changed.Emit();
+}
+
+Label::Label(std::string name, Geometry geometry, int tab_index, std::string caption)
+    : CaptionedControl(std::move(name), ControlKind::kLabel, geometry, tab_index,
+                       std::move(caption)) {}
+
+CommandButton::CommandButton(std::string name, Geometry geometry, int tab_index,
+                             std::string caption)
+    : CaptionedControl(std::move(name), ControlKind::kButton, geometry, tab_index,
+                       std::move(caption)) {}
+
+void CommandButton::Press() {
+  if (Enabled()) {
+    click.Emit();
+  }
+}
+
+CheckBox::CheckBox(std::string name, Geometry geometry, int tab_index, std::string caption)
+    : CaptionedControl(std::move(name), ControlKind::kCheckBox, geometry, tab_index,
+                       std::move(caption)) {}
+
+void CheckBox::SetValue(int value) {
+  const int normalised = value != 0 ? 1 : 0;
+  if (value_ == normalised) {
+    return;
+  }
+  value_ = normalised;
+  changed.Emit();
+}
+
+void CheckBox::UserClick() {
+  if (!Enabled()) {
+    return;
+  }
+  SetValue(value_ == 0 ? 1 : 0);
+  click.Emit();
+}
+
+TextBox::TextBox(std::string name, Geometry geometry, int tab_index, std::string text,
+                 bool multi_line)
+    : Control(std::move(name), ControlKind::kTextBox, geometry, tab_index),
+      text_(std::move(text)),
+      multi_line_(multi_line) {}
+
+void TextBox::SetText(std::string text) {
+  if (text_ == text) {
+    return;
+  }
+  text_ = std::move(text);
+  changed.Emit();
+}
+
+ListBox::ListBox(std::string name, Geometry geometry, int tab_index, SelectionMode mode)
+    : Control(std::move(name), ControlKind::kListBox, geometry, tab_index), mode_(mode) {}
+
+std::string ListBox::List(std::int16_t index) const {
+  if (index < 0 || index >= ListCount()) {
+    return {};
+  }
+  return items_[static_cast<std::size_t>(index)].first;
+}
+
+void ListBox::AddItem(std::string text) {
+  if (items_.size() >= static_cast<std::size_t>(kMaxItems)) {
+    throw Failure("The list " + Name() + " cannot hold more than 32767 items.");
+  }
+  items_.emplace_back(std::move(text), false);
+  items_changed.Emit({Change::Kind::kAdded, static_cast<std::int16_t>(items_.size() - 1)});
+}
+
+void ListBox::Clear() {
+  items_.clear();
+  items_changed.Emit({Change::Kind::kCleared, -1});
+}
+
+void ListBox::CheckIndex(std::int16_t index) const {
+  if (index < 0 || index >= ListCount()) {
+    throw Failure("Invalid property array index " + std::to_string(index) + " in " + Name() + ".");
+  }
+}
+
+bool ListBox::Selected(std::int16_t index) const {
+  CheckIndex(index);
+  return items_[static_cast<std::size_t>(index)].second;
+}
+
+std::int16_t ListBox::ListIndex() const {
+  for (std::size_t i = items_.size(); i-- > 0;) {
+    if (items_[i].second) {
+      return static_cast<std::int16_t>(i);
+    }
+  }
+  return -1;
+}
+
+void ListBox::SetSelected(std::int16_t index, bool selected) {
+  CheckIndex(index);
+  auto& flag = items_[static_cast<std::size_t>(index)].second;
+  if (mode_ == SelectionMode::kMultiple) {
+    if (flag != selected) {
+      flag = selected;
+      items_changed.Emit({Change::Kind::kSelection, index});
+    }
+    return;
+  }
+  const std::int16_t before = ListIndex();
+  if (selected) {
+    if (before >= 0 && before != index) {
+      items_[static_cast<std::size_t>(before)].second = false;
+      items_changed.Emit({Change::Kind::kSelection, before});
+    }
+    flag = true;
+  } else {
+    flag = false;
+  }
+  if (ListIndex() != before) {
+    items_changed.Emit({Change::Kind::kSelection, index});
+    if (selected) {
+      click.Emit();
+    }
+  }
+}
+
+void ListBox::UserClick(std::int16_t index) {
+  if (!Enabled() || index < 0 || index >= ListCount()) {
+    return;
+  }
+  if (mode_ == SelectionMode::kMultiple) {
+    SetSelected(index, !Selected(index));
+    click.Emit();
+    return;
+  }
+  if (ListIndex() == index) {
+    // The selection does not move, but a click on the selected entry is still a click.
+    click.Emit();
+    return;
+  }
+  SetSelected(index, true);
+}
+
+Picture::Picture(std::string name, Geometry geometry)
+    : Control(std::move(name), ControlKind::kPicture, geometry, -1) {}
+
+Timer::Timer(std::string name, int interval_ms)
+    : Control(std::move(name), ControlKind::kTimer, {}, -1), interval_ms_(interval_ms) {}
+
+}  // namespace salvatrix

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "app/controls.h"
+#include "drives/list_drives.h"
+
+namespace salvatrix {
+
+class AppInfo;
+class DriveStrings;
+class MessageBoxes;
+
+/// What the main window needs from the platform.
+struct FormServices {
+  DriveStrings& drives;
+  MessageBoxes& boxes;
+  AppInfo& app;
+};
+
+/// The main window: all working state lives in its controls, read and written by name.
+class Form1 final {
+ public:
+  static constexpr std::string_view kCaption = "AUTO-COPIER FOR EXTERNAL STORAGE (eg Flash Drive)";
+  static constexpr int kClientWidth = 10935;  // twips
+  static constexpr int kClientHeight = 6840;  // twips
+  static constexpr std::string_view kDestinationWarning =
+      "Be warned that you have changed the default destination.";
+  static constexpr std::string_view kDestinationWarningCaption = "ARE YOU SURE?";
+
+  explicit Form1(FormServices services);
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  static Colour BackColour() { return Colour::System(kColorMenuText); }
+
+  // The controls, in creation order.
+  CommandButton Command1;
+  CheckBox Check3;
+  CheckBox Check2;
+  ListBox List6;
+  TextBox Text4;
+  ListBox List5;
+  ListBox List4;
+  CheckBox Check1;
+  CommandButton cmdFileCopy;
+  ListBox List3;
+  TextBox Text3;
+  TextBox Text2;
+  Timer Timer1;
+  ListBox List2;
+  ListBox List1;
+  CommandButton cmdOverride;
+  TextBox Text1;
+  Picture Image1;
+  Label Label3;
+  Label Label18;
+  Label Label15;
+  Label Label14;
+  Label Label13;
+  Label Label12;
+  Label Label11;
+  Label labelViewer;
+  Label Label9;
+  Label Label2;
+  Label Label1;
+  Label Up;
+  Label Ru;
+
+  /// Every control, in creation order.
+  const std::vector<Control*>& Controls() const { return controls_; }
+
+  ListDrives& Drives() { return list_drives_; }
+  const FormServices& Services() const { return services_; }
+
+  // Handlers, entered from the window's message loop. Failures they do not catch reach the
+  // view's dispatch.
+  void Form_Load();
+  /// Never sets cancel.
+  void Form_Unload(int& cancel);
+  void Timer1_Timer();
+  void cmdOverride_Click();
+  void cmdFileCopy_Click();
+  void List2_Click();
+
+ private:
+  FormServices services_;
+  ListDrives list_drives_;
+  std::vector<Control*> controls_;
+};
+
+}  // namespace salvatrix
