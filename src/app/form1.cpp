@@ -48,7 +48,8 @@ Form1::Form1(FormServices services)
       Up("Up", {8040, 1800, 1335, 375}, 5, "Destination"),
       Ru("Ru", {9480, 1800, 1335, 375}, 4, "Drives at Runtime"),
       services_(services),
-      list_drives_(*this, services.drives),
+      list_drives_(*this, services.drives, services.boxes),
+      source_lists_(services.files, services.app, services.boxes),
       controls_{&Command1, &Check3,      &Check2,  &List6,   &Text4,       &List5,   &List4,
                 &Check1,   &cmdFileCopy, &List3,   &Text3,   &Text2,       &Timer1,  &List2,
                 &List1,    &cmdOverride, &Text1,   &Image1,  &Label3,      &Label18, &Label15,
@@ -66,7 +67,10 @@ Form1::Form1(FormServices services)
   Timer1.tick.Connect([this] { Timer1_Timer(); });
   cmdOverride.click.Connect([this] { cmdOverride_Click(); });
   cmdFileCopy.click.Connect([this] { cmdFileCopy_Click(); });
+  Command1.click.Connect([this] { Command1_Click(); });
   List2.click.Connect([this] { List2_Click(); });
+  Check2.click.Connect([this] { Check2_Click(); });
+  Check3.click.Connect([this] { Check3_Click(); });
 }
 
 void Form1::Form_Load() {
@@ -74,31 +78,60 @@ void Form1::Form_Load() {
   Text1.SetText("");
   Text2.SetText("");
   Text4.SetText("Source = " + services_.app.SourceFolder());
+  source_lists_.PopulateFilesList(List4, services_.app.SourceFolder());
+  source_lists_.PopulateSubFoldersList(services_.app.SourceFolder(), List6);
 }
 
 void Form1::Form_Unload(int& cancel) {
   static_cast<void>(cancel);
+  notes_.Close();
 }
 
 void Form1::Timer1_Timer() {
   if (Text1.Text().empty()) {
     return;
   }
+  // A comparison started by an earlier tick may still be waiting in one of its boxes; starting
+  // another from this nested tick would only stack up boxes.
+  if (list_drives_.Comparing()) {
+    return;
+  }
   list_drives_.ListRescannedDrives();
+  list_drives_.CompareDriveLetters();
   Timer1.SetEnabled(false);
 }
 
 void Form1::cmdOverride_Click() {
   Timer1.SetEnabled(false);
   list_drives_.ListRescannedDrives();
+  list_drives_.CompareDriveLetters();
+  cmdFileCopy.SetEnabled(true);
+  Check1.SetValue(0);
+  Check1.SetEnabled(false);
+  source_lists_.PopulateFilesList(List4, services_.app.SourceFolder());
+  labelViewer.SetCaption("");
 }
 
-void Form1::cmdFileCopy_Click() {}
+void Form1::cmdFileCopy_Click() {
+  list_drives_.StartCopying(List4, List2, List6);
+}
+
+void Form1::Command1_Click() {
+  notes_.Show();
+}
 
 void Form1::List2_Click() {
   if (List2.Text() != List3.List(0)) {
     services_.boxes.Show(kDestinationWarning, kDestinationWarningCaption, kMbIconError);
   }
+}
+
+void Form1::Check2_Click() {
+  SetAllSelected(List6, Check2.Value() != 0);
+}
+
+void Form1::Check3_Click() {
+  SetAllSelected(List4, Check3.Value() != 0);
 }
 
 }  // namespace salvatrix

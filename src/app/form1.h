@@ -4,12 +4,15 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/dialog.h"
 #include "drives/list_drives.h"
+#include "source/source_lists.h"
 
 namespace salvatrix {
 
 class AppInfo;
 class DriveStrings;
+class FileSystem;
 class MessageBoxes;
 
 /// What the main window needs from the platform.
@@ -17,6 +20,7 @@ struct FormServices {
   DriveStrings& drives;
   MessageBoxes& boxes;
   AppInfo& app;
+  FileSystem& files;
 };
 
 /// The main window: all working state lives in its controls, read and written by name.
@@ -72,6 +76,9 @@ class Form1 final {
   const std::vector<Control*>& Controls() const { return controls_; }
 
   ListDrives& Drives() { return list_drives_; }
+  SourceLists& Sources() { return source_lists_; }
+  /// The usage-notes window.
+  Dialog& Notes() { return notes_; }
   const FormServices& Services() const { return services_; }
 
   // Handlers, entered from the window's message loop. Failures they do not catch reach the
@@ -82,11 +89,16 @@ class Form1 final {
   void Timer1_Timer();
   void cmdOverride_Click();
   void cmdFileCopy_Click();
+  void Command1_Click();
   void List2_Click();
+  void Check2_Click();
+  void Check3_Click();
 
  private:
   FormServices services_;
   ListDrives list_drives_;
+  SourceLists source_lists_;
+  Dialog notes_;
   std::vector<Control*> controls_;
 };
 

@@ -5,6 +5,7 @@
 #include "app/controls.h"
 #include "app/form1.h"
 #include "platform/drive_strings.h"
+#include "platform/message_boxes.h"
 
 namespace salvatrix {
 namespace {
@@ -31,7 +32,8 @@ std::string BuildDriveLetterString(std::string_view raw) {
   return letters;
 }
 
-ListDrives::ListDrives(Form1& form, DriveStrings& drives) : form_(form), drives_(drives) {}
+ListDrives::ListDrives(Form1& form, DriveStrings& drives, MessageBoxes& boxes)
+    : form_(form), drives_(drives), boxes_(boxes) {}
 
 std::string ListDrives::GetDriveStrings() {
   const std::uint32_t needed = drives_.GetLogicalDriveStrings(0, nullptr);
@@ -79,6 +81,88 @@ void ListDrives::ListRuntimeDrives() {
 
 void ListDrives::ListRescannedDrives() {
   ListDrivesInto(form_.Text2, form_.List2);
+}
+
+}  // namespace salvatrix
+
+namespace salvatrix {
+namespace {
+
+bool IsNotIn(const ListBox& list, const std::string& entry) {
+  bool result = true;
+  const std::int16_t count = list.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    if (list.List(i) == entry) {
+      result = false;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+bool ListDrives::IsNotInRuntimeList(const std::string& entry) const {
+  return IsNotIn(form_.List1, entry);
+}
+
+bool ListDrives::IsNotInRescannedList(const std::string& entry) const {
+  return IsNotIn(form_.List2, entry);
+}
+
+void ListDrives::CompareDriveLetters() {
+  const bool outer = comparing_;
+  comparing_ = true;
+  try {
+    CompareSteps();
+  } catch (...) {
+    boxes_.Show(kCompareFailureText, kApplicationTitle, kMbOk);
+  }
+  comparing_ = outer;
+}
+
+void ListDrives::CompareSteps() {
+  if (form_.Text2.Text() == form_.Text3.Text()) {
+    boxes_.Show(kUnchangedDrivesText, kApplicationTitle, kMbOk);
+    form_.List3.Clear();
+    form_.List5.Clear();
+    return;
+  }
+  const std::int16_t runtime_count = form_.List1.ListCount();
+  const std::int16_t rescanned_count = form_.List2.ListCount();
+  if (rescanned_count < runtime_count) {
+    form_.List3.Clear();
+    form_.List5.Clear();
+    const std::int16_t count = form_.List1.ListCount();
+    for (std::int16_t i = 0; i < count; ++i) {
+      const std::string entry = form_.List1.List(i);
+      if (IsNotInRescannedList(entry)) {
+        form_.List5.AddItem(entry);
+      }
+    }
+    return;
+  }
+  std::int16_t first_new = -1;
+  form_.List3.Clear();
+  form_.List5.Clear();
+  const std::int16_t count = form_.List2.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    const std::string entry = form_.List2.List(i);
+    if (IsNotInRuntimeList(entry)) {
+      form_.List3.AddItem(entry);
+      if (first_new < 0) {
+        first_new = i;
+      }
+    }
+  }
+  // Fails when the strings differed but no entry is new: the lists and strings disagree.
+  form_.List2.SetSelected(first_new, true);
+  form_.List3.SetSelected(0, true);
+  if (form_.Check1.Value() != 0) {
+    StartCopying(form_.List4, form_.List2, form_.List6);
+    form_.Check1.SetValue(0);
+  }
+  form_.Check1.SetEnabled(false);
+  form_.cmdFileCopy.SetEnabled(true);
 }
 
 }  // namespace salvatrix

@@ -13,6 +13,7 @@ namespace {
 
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
+using testing::FakeFileSystem;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
 
@@ -21,12 +22,14 @@ class Form1Test : public ::testing::Test {
   void SetUp() override {
     drives_.SetDrives(RawDrives("CD"));
     app_.folder = "/home/user/carry";
+    files_.folders[app_.folder] = {{"a.txt", "salvatrix", "b.txt"}, {"Docs", "Music"}};
   }
 
   FakeDriveStrings drives_;
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
-  Form1 form_{FormServices{drives_, boxes_, app_}};
+  FakeFileSystem files_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
 };
 
 TEST_F(Form1Test, HoldsTheThirtyOneControlsWithUniqueNamesAndTabPositions) {
@@ -125,6 +128,107 @@ TEST(DispatchTest, UncaughtFailureIsShownAndEndsTheProgram) {
   EXPECT_EQ(boxes.shown[0].caption, "Salvatrix");
   EXPECT_EQ(boxes.shown[0].style, 16);
   EXPECT_FALSE(boxes.shown[1].text.empty());
+}
+
+}  // namespace
+}  // namespace salvatrix
+
+namespace salvatrix {
+namespace {
+
+class Form1FlowTest : public Form1Test {
+ protected:
+  void SetUp() override {
+    Form1Test::SetUp();
+    form_.Form_Load();
+  }
+};
+
+TEST_F(Form1FlowTest, LoadListsTheSourceWithTheDefaultSelection) {
+  ASSERT_EQ(form_.List4.ListCount(), 3);
+  EXPECT_TRUE(form_.List4.Selected(0));
+  EXPECT_FALSE(form_.List4.Selected(1));  // the program itself
+  EXPECT_TRUE(form_.List4.Selected(2));
+  ASSERT_EQ(form_.List6.ListCount(), 2);
+  EXPECT_EQ(CountSelected(form_.List6), 0);
+}
+
+TEST_F(Form1FlowTest, RescanButtonRunsAllItsStepsEvenWithNothingNew) {
+  form_.labelViewer.SetCaption("FINISHED COPYING");
+  form_.Check1.UserClick();
+  form_.List4.UserClick(0);  // the user's choice is thrown away
+  form_.List6.UserClick(1);  // ... but not in the sub-folder list
+  form_.cmdOverride.Press();
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text,
+            "The drive letters are the same as they were at runtime. No new drive letters.");
+  EXPECT_TRUE(form_.cmdFileCopy.Enabled());
+  EXPECT_EQ(form_.Check1.Value(), 0);
+  EXPECT_FALSE(form_.Check1.Enabled());
+  EXPECT_TRUE(form_.List4.Selected(0));
+  EXPECT_TRUE(form_.List6.Selected(1));
+  EXPECT_EQ(form_.labelViewer.Caption(), "");
+  EXPECT_FALSE(form_.Timer1.Enabled());
+  EXPECT_TRUE(files_.calls.empty());
+}
+
+TEST_F(Form1FlowTest, RescanWithAutocopyCopiesOnceAndClearsTheStatusAfterwards) {
+  form_.Check1.UserClick();
+  drives_.SetDrives(RawDrives("CDE"));
+  form_.cmdOverride.Press();
+  ASSERT_EQ(files_.calls.size(), 3u);  // a.txt, b.txt, flush
+  EXPECT_EQ(files_.calls[0].destination, "E:\\a.txt");
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(form_.labelViewer.Caption(), "");
+  EXPECT_EQ(form_.Check1.Value(), 0);
+  form_.cmdOverride.Press();  // autocopy acts once per run
+  EXPECT_EQ(files_.calls.size(), 3u);
+}
+
+TEST_F(Form1FlowTest, TickDoesNotStackComparisonsWhileOneOfTheirBoxesIsOpen) {
+  form_.Text1.SetText("\r\nwParam = DBT_DEVICEARRIVAL 05 ");
+  int nested_ticks = 0;
+  boxes_.on_show = [&](const auto&) {
+    // The nested message loop delivers further ticks while the box is open.
+    if (nested_ticks++ < 3) {
+      form_.Timer1.tick.Emit();
+    }
+  };
+  form_.Timer1.tick.Emit();
+  EXPECT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_FALSE(form_.Timer1.Enabled());
+}
+
+TEST_F(Form1FlowTest, SelectAllSwitchesEachTouchOnlyTheirOwnList) {
+  form_.List6.UserClick(0);
+  form_.Check3.UserClick();  // ticked: everything, the program included
+  EXPECT_EQ(CountSelected(form_.List4), 3);
+  EXPECT_EQ(CountSelected(form_.List6), 1);
+  form_.Check3.UserClick();
+  EXPECT_EQ(CountSelected(form_.List4), 0);
+  form_.Check2.UserClick();
+  EXPECT_EQ(CountSelected(form_.List6), 2);
+  EXPECT_EQ(CountSelected(form_.List4), 0);
+}
+
+TEST_F(Form1FlowTest, NotesOpenOnceAndCloseWithTheMainWindow) {
+  int opened = 0;
+  form_.Notes().opened.Connect([&opened] { ++opened; });
+  form_.Command1.Press();
+  form_.Command1.Press();
+  EXPECT_EQ(opened, 1);
+  ASSERT_TRUE(form_.Notes().IsOpen());
+  EXPECT_EQ(form_.Notes().List1().ListCount(), 21);
+  int cancel = 0;
+  form_.Form_Unload(cancel);
+  EXPECT_FALSE(form_.Notes().IsOpen());
+  EXPECT_EQ(cancel, 0);
+}
+
+TEST_F(Form1FlowTest, SourceFolderGoneAtRescanIsNotCaught) {
+  files_.folders.clear();
+  EXPECT_THROW(form_.cmdOverride.Press(), std::runtime_error);
+  EXPECT_EQ(form_.List4.ListCount(), 3);  // the list stays as it was
 }
 
 }  // namespace

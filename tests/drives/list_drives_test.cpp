@@ -13,6 +13,7 @@ namespace {
 
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
+using testing::FakeFileSystem;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
 
@@ -48,7 +49,8 @@ class ListDrivesTest : public ::testing::Test {
   FakeDriveStrings drives_;
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
-  Form1 form_{FormServices{drives_, boxes_, app_}};
+  FakeFileSystem files_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
 };
 
 TEST_F(ListDrivesTest, GetDriveStringsAsksForTheSizeThenReturnsTheWholeBuffer) {

@@ -5,12 +5,16 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/app_info.h"
 #include "platform/drive_strings.h"
+#include "platform/file_system.h"
 #include "platform/message_boxes.h"
 
 namespace salvatrix::testing {
@@ -115,6 +119,91 @@ class FakeAppInfo final : public AppInfo {
     path += name;
     return path;
   }
+};
+
+/// An in-memory file system: folders by path with their file and sub-folder names, and a log of
+/// every copy call. A copy of a name listed in fail_on fails.
+class FakeFileSystem final : public FileSystem {
+ public:
+  struct Listing {
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+  };
+  struct Call {
+    std::string op;  // "CopyFile", "CopyFolder", "Flush"
+    std::string source;
+    std::string destination;
+    bool overwrite;
+  };
+
+  std::map<std::string, Listing> folders;
+  std::vector<Call> calls;
+  std::vector<std::string> fail_on;  // destinations whose copy fails
+  bool fail_create = false;
+  int objects_created = 0;
+  /// Runs inside each copy call, before it completes (to look at the window meanwhile).
+  std::function<void(const Call&)> during_copy;
+
+  std::unique_ptr<FileSystemObject> CreateObject() override {
+    if (fail_create) {
+      throw std::runtime_error("cannot create the file-system object");
+    }
+    ++objects_created;
+    return std::make_unique<Object>(*this);
+  }
+
+ private:
+  class OpenFolder final : public Folder {
+   public:
+    explicit OpenFolder(const Listing& listing) : listing_(listing) {}
+    void ForEachFile(const std::function<void(std::string)>& visit) override {
+      for (const auto& name : listing_.files) {
+        visit(name);
+      }
+    }
+    void ForEachSubFolder(const std::function<void(std::string)>& visit) override {
+      for (const auto& name : listing_.folders) {
+        visit(name);
+      }
+    }
+
+   private:
+    Listing listing_;
+  };
+
+  class Object final : public FileSystemObject {
+   public:
+    explicit Object(FakeFileSystem& owner) : owner_(owner) {}
+    std::unique_ptr<Folder> GetFolder(std::string_view path) override {
+      const auto found = owner_.folders.find(std::string(path));
+      if (found == owner_.folders.end()) {
+        throw std::runtime_error("Path not found: " + std::string(path));
+      }
+      return std::make_unique<OpenFolder>(found->second);
+    }
+    void CopyFile(std::string_view source, std::string_view destination, bool overwrite) override {
+      Record("CopyFile", source, destination, overwrite);
+    }
+    void CopyFolder(std::string_view source, std::string_view destination,
+                    bool overwrite) override {
+      Record("CopyFolder", source, destination, overwrite);
+    }
+    void Flush(std::string_view root) override { Record("Flush", "", root, true); }
+
+   private:
+    void Record(const char* op, std::string_view source, std::string_view destination,
+                bool overwrite) {
+      owner_.calls.push_back({op, std::string(source), std::string(destination), overwrite});
+      if (owner_.during_copy) {
+        owner_.during_copy(owner_.calls.back());
+      }
+      if (std::find(owner_.fail_on.begin(), owner_.fail_on.end(), destination) !=
+          owner_.fail_on.end()) {
+        throw std::runtime_error("copy failed: " + std::string(destination));
+      }
+    }
+    FakeFileSystem& owner_;
+  };
 };
 
 }  // namespace salvatrix::testing

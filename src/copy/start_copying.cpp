@@ -1,0 +1,122 @@
+#include <cstdint>
+#include <string>
+
+#include "app/controls.h"
+#include "app/form1.h"
+#include "drives/list_drives.h"
+#include "platform/app_info.h"
+#include "platform/file_system.h"
+#include "platform/message_boxes.h"
+#include "source/source_lists.h"
+
+namespace salvatrix {
+namespace {
+
+constexpr std::string_view kNothingSelectedText =
+    "No files or folders have been selected as source data.";
+constexpr std::string_view kNoDestinationText = "No destination drive has been selected.";
+constexpr std::string_view kConflictCaption = "AUTOCOPY CONFLICT POSSIBLE";
+constexpr std::string_view kConfirmCaption = "Confirm Copy";
+
+std::string ConflictText(const std::string& destination) {
+  std::string text =
+      "There is more than one possible drive for autodetect to process. Confirm that you want "
+      "to copy into Drive ";
+  text += destination;
+  text += ".";
+  text += "\r\n";
+  text += "Autocopy can only be fully automatic when it only has one destination choice.";
+  return text;
+}
+
+std::string ConfirmText(const std::string& destination) {
+  return "Confirm that you want to copy the selected files and folders into the root of Drive " +
+         destination;
+}
+
+bool AnySelected(const ListBox& list) {
+  bool any = false;
+  const std::int16_t count = list.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    if (list.Selected(i)) {
+      any = true;
+    }
+  }
+  return any;
+}
+
+// Clears a flag when the copy job ends, however it ends.
+class FlagGuard final {
+ public:
+  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagGuard() { flag_ = false; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& folders) {
+  // A job waiting in one of its boxes must not be joined by a second one started from the
+  // nested message loop (a timer tick or a click).
+  if (copying_) {
+    return;
+  }
+  FlagGuard guard(copying_);
+  const FormServices& services = form_.Services();
+  try {
+    if (CountSelected(folders) + CountSelected(files) == 0) {
+      boxes_.Show(kNothingSelectedText, kApplicationTitle, kMbOk);
+      return;
+    }
+    if (!AnySelected(destination)) {
+      boxes_.Show(kNoDestinationText, kApplicationTitle, kMbOk);
+      return;
+    }
+    form_.labelViewer.SetCaption("PREPARING TO COPY");
+    if (form_.Check1.Value() != 0) {
+      if (form_.List3.ListCount() > 1) {
+        if (boxes_.Show(ConflictText(destination.Text()), kConflictCaption,
+                        kMbOkCancel + kMbIconInformation) == kIdCancel) {
+          return;
+        }
+      }
+    } else if (boxes_.Show(ConfirmText(destination.Text()), kConfirmCaption, kMbOkCancel) ==
+               kIdCancel) {
+      form_.labelViewer.SetCaption("");
+      return;
+    }
+    const auto fso = services.files.CreateObject();
+    const std::string source_folder = services.app.SourceFolder();
+    const std::string root = destination.Text();
+    const auto copy_phase = [&](ListBox& list, bool folder_phase) {
+      const std::int16_t count = list.ListCount();
+      for (std::int16_t i = 0; i < count; ++i) {
+        if (!list.Selected(i)) {
+          continue;
+        }
+        const std::string name = list.List(i);
+        const std::string source = services.app.JoinPath(source_folder, name);
+        const std::string target = root + name;
+        form_.labelViewer.SetCaption("Copying " + name);
+        if (folder_phase) {
+          fso->CopyFolder(source, target, true);
+        } else {
+          fso->CopyFile(source, target, true);
+        }
+      }
+    };
+    copy_phase(files, false);
+    copy_phase(folders, true);
+    fso->Flush(root);
+    form_.labelViewer.SetCaption("FINISHED COPYING");
+  } catch (...) {
+    boxes_.Show(kCopyFailureText, kApplicationTitle, kMbOk);
+    form_.labelViewer.SetCaption("COPYING FAILURE");
+  }
+}
+
+}  // namespace salvatrix

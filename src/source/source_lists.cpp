@@ -1,0 +1,85 @@
+#include "source/source_lists.h"
+
+#include <string>
+
+#include "app/controls.h"
+#include "platform/app_info.h"
+#include "platform/file_system.h"
+#include "platform/message_boxes.h"
+
+namespace salvatrix {
+namespace {
+
+// Fills list from one enumeration. Names beyond what a list can hold are not listed (so they
+// can never be copied unseen); the result says whether that happened.
+bool AppendAll(ListBox& list,
+               const std::function<void(const std::function<void(std::string)>&)>& enumerate) {
+  bool truncated = false;
+  enumerate([&list, &truncated](std::string name) {
+    if (list.ListCount() == ListBox::kMaxItems) {
+      truncated = true;
+      return;
+    }
+    list.AddItem(std::move(name));
+  });
+  return truncated;
+}
+
+std::string TooManyText(std::string_view what, std::string_view folder) {
+  return "The folder " + std::string(folder) + " holds more " + std::string(what) +
+         " than the list can show. Only the first 32767 are listed; the others cannot be "
+         "selected and will not be copied.";
+}
+
+}  // namespace
+
+void SetAllSelected(ListBox& list, bool selected) {
+  const std::int16_t count = list.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    list.SetSelected(i, selected);
+  }
+}
+
+std::int32_t CountSelected(const ListBox& list) {
+  std::int32_t selected = 0;
+  const std::int16_t count = list.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    if (list.Selected(i)) {
+      ++selected;
+    }
+  }
+  return selected;
+}
+
+SourceLists::SourceLists(FileSystem& files, AppInfo& app, MessageBoxes& boxes)
+    : files_(files), app_(app), boxes_(boxes) {}
+
+void SourceLists::PopulateFilesList(ListBox& cmbList, std::string_view strFolder) {
+  const auto fso = files_.CreateObject();
+  const auto folder = fso->GetFolder(strFolder);
+  cmbList.Clear();
+  const bool truncated =
+      AppendAll(cmbList, [&folder](const auto& visit) { folder->ForEachFile(visit); });
+  const std::int16_t count = cmbList.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    if (cmbList.List(i) != app_.ExecutableFileName()) {
+      cmbList.SetSelected(i, true);
+    }
+  }
+  if (truncated) {
+    boxes_.Show(TooManyText("files", strFolder), kApplicationTitle, kMbIconInformation);
+  }
+}
+
+void SourceLists::PopulateSubFoldersList(std::string_view folder, ListBox& list) {
+  const auto fso = files_.CreateObject();
+  const auto opened = fso->GetFolder(folder);
+  list.Clear();
+  const bool truncated =
+      AppendAll(list, [&opened](const auto& visit) { opened->ForEachSubFolder(visit); });
+  if (truncated) {
+    boxes_.Show(TooManyText("sub-folders", folder), kApplicationTitle, kMbIconInformation);
+  }
+}
+
+}  // namespace salvatrix

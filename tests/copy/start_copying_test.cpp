@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "support/fakes.h"
+
+namespace salvatrix {
+namespace {
+
+using testing::FakeAppInfo;
+using testing::FakeDriveStrings;
+using testing::FakeFileSystem;
+using testing::ScriptedMessageBoxes;
+
+class StartCopyingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_.folder = "/home/u/carry";
+    for (const char* name : {"a.txt", "skip.txt", "b.txt"}) {
+      form_.List4.AddItem(name);
+    }
+    form_.List4.SetSelected(0, true);
+    form_.List4.SetSelected(2, true);
+    form_.List6.AddItem("Docs");
+    form_.List6.SetSelected(0, true);
+    form_.List2.AddItem("C:\\");
+    form_.List2.AddItem("E:\\");
+    form_.List3.AddItem("E:\\");
+    form_.List2.SetSelected(1, true);
+  }
+
+  void Run() { form_.Drives().StartCopying(form_.List4, form_.List2, form_.List6); }
+
+  FakeDriveStrings drives_;
+  ScriptedMessageBoxes boxes_;
+  FakeAppInfo app_;
+  FakeFileSystem files_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+};
+
+TEST_F(StartCopyingTest, ManualCopyConfirmsThenCopiesFilesThenFoldersInListOrder) {
+  std::vector<std::string> captions;
+  files_.during_copy = [&](const auto&) { captions.push_back(form_.labelViewer.Caption()); };
+  Run();
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text,
+            "Confirm that you want to copy the selected files and folders into the root of "
+            "Drive E:\\");
+  EXPECT_EQ(boxes_.shown[0].caption, "Confirm Copy");
+  EXPECT_EQ(boxes_.shown[0].style, 1);
+  ASSERT_EQ(files_.calls.size(), 4u);
+  EXPECT_EQ(files_.calls[0].op, "CopyFile");
+  EXPECT_EQ(files_.calls[0].source, "/home/u/carry/a.txt");
+  EXPECT_EQ(files_.calls[0].destination, "E:\\a.txt");
+  EXPECT_TRUE(files_.calls[0].overwrite);
+  EXPECT_EQ(files_.calls[1].destination, "E:\\b.txt");
+  EXPECT_EQ(files_.calls[2].op, "CopyFolder");
+  EXPECT_EQ(files_.calls[2].source, "/home/u/carry/Docs");
+  EXPECT_EQ(files_.calls[2].destination, "E:\\Docs");
+  EXPECT_EQ(files_.calls[3].op, "Flush");  // before the job says it has finished
+  EXPECT_EQ(captions, (std::vector<std::string>{"Copying a.txt", "Copying b.txt", "Copying Docs",
+                                                "Copying Docs"}));
+  EXPECT_EQ(form_.labelViewer.Caption(), "FINISHED COPYING");
+  EXPECT_EQ(files_.objects_created, 1);
+}
+
+TEST_F(StartCopyingTest, ChecksComeFirstAndLeaveTheStatusAlone) {
+  form_.labelViewer.SetCaption("earlier");
+  SetAllSelected(form_.List2, false);
+  Run();
+  SetAllSelected(form_.List4, false);
+  SetAllSelected(form_.List6, false);
+  Run();
+  ASSERT_EQ(boxes_.shown.size(), 2u);
+  EXPECT_EQ(boxes_.shown[0].text, "No destination drive has been selected.");
+  EXPECT_EQ(boxes_.shown[1].text, "No files or folders have been selected as source data.");
+  for (const auto& box : boxes_.shown) {
+    EXPECT_EQ(box.caption, "Salvatrix");
+    EXPECT_EQ(box.style, 0);
+  }
+  EXPECT_EQ(form_.labelViewer.Caption(), "earlier");
+  EXPECT_EQ(files_.objects_created, 0);
+}
+
+TEST_F(StartCopyingTest, CancelOnTheConfirmationEmptiesTheStatusAndWritesNothing) {
+  boxes_.Answer(kIdCancel);
+  Run();
+  EXPECT_EQ(form_.labelViewer.Caption(), "");
+  EXPECT_TRUE(files_.calls.empty());
+  EXPECT_EQ(files_.objects_created, 0);
+}
+
+TEST_F(StartCopyingTest, AutocopyAsksOnlyWhenSeveralDrivesAreNew) {
+  form_.Check1.SetValue(1);
+  Run();  // one new drive: no question
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_EQ(files_.calls.size(), 4u);
+
+  files_.calls.clear();
+  form_.List3.AddItem("F:\\");
+  boxes_.Answer(kIdCancel);
+  Run();
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text,
+            "There is more than one possible drive for autodetect to process. Confirm that you "
+            "want to copy into Drive E:\\.\r\nAutocopy can only be fully automatic when it only "
+            "has one destination choice.");
+  EXPECT_EQ(boxes_.shown[0].caption, "AUTOCOPY CONFLICT POSSIBLE");
+  EXPECT_EQ(boxes_.shown[0].style, 65);
+  EXPECT_EQ(form_.labelViewer.Caption(), "PREPARING TO COPY");
+  EXPECT_TRUE(files_.calls.empty());
+}
+
+TEST_F(StartCopyingTest, FailureStopsAtOnceAndLeavesEarlierCopies) {
+  files_.fail_on = {"E:\\b.txt"};
+  Run();
+  ASSERT_EQ(files_.calls.size(), 2u);  // a.txt, then the failing b.txt; no folder, no flush
+  ASSERT_EQ(boxes_.shown.size(), 2u);
+  EXPECT_EQ(boxes_.shown[1].text, "'StartCopying' Failure. Error #476");
+  EXPECT_EQ(boxes_.shown[1].caption, "Salvatrix");
+  EXPECT_EQ(boxes_.shown[1].style, 0);
+  EXPECT_EQ(form_.labelViewer.Caption(), "COPYING FAILURE");
+
+  files_.calls.clear();
+  files_.fail_on = {"E:\\"};  // the flush fails: not finished
+  Run();
+  EXPECT_EQ(form_.labelViewer.Caption(), "COPYING FAILURE");
+}
+
+TEST_F(StartCopyingTest, CannotBeStartedAgainWhileItsBoxIsOpen) {
+  boxes_.on_show = [&](const auto& box) {
+    if (box.caption == "Confirm Copy") {
+      form_.cmdFileCopy.SetEnabled(true);
+      form_.cmdFileCopy.Press();  // a click delivered by the box's message loop
+    }
+  };
+  Run();
+  EXPECT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(files_.calls.size(), 4u);
+}
+
+TEST_F(StartCopyingTest, ProgramRunFromADriveRootJoinsWithoutDoublingTheSeparator) {
+  app_.folder = "/";
+  form_.Check1.SetValue(1);
+  Run();
+  ASSERT_FALSE(files_.calls.empty());
+  EXPECT_EQ(files_.calls[0].source, "/a.txt");
+}
+
+}  // namespace
+}  // namespace salvatrix

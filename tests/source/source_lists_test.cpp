@@ -1,0 +1,72 @@
+#include "source/source_lists.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/controls.h"
+#include "support/fakes.h"
+
+namespace salvatrix {
+namespace {
+
+using testing::FakeAppInfo;
+using testing::FakeFileSystem;
+using testing::ScriptedMessageBoxes;
+
+class SourceListsTest : public ::testing::Test {
+ protected:
+  FakeFileSystem files_;
+  FakeAppInfo app_;
+  ScriptedMessageBoxes boxes_;
+  SourceLists sources_{files_, app_, boxes_};
+  ListBox list_{"List4", {}, 13, SelectionMode::kMultiple};
+};
+
+TEST_F(SourceListsTest, EveryFileButTheProgramIsSelectedAndCaseCounts) {
+  app_.exe_name = "salvatrix";
+  files_.folders["/s"] = {{"b.doc", "salvatrix", "Salvatrix", "a.txt"}, {}};
+  sources_.PopulateFilesList(list_, "/s");
+  ASSERT_EQ(list_.ListCount(), 4);
+  EXPECT_EQ(list_.List(0), "b.doc");  // listing order, not sorted
+  EXPECT_FALSE(list_.Selected(1));
+  EXPECT_TRUE(list_.Selected(2));
+  EXPECT_EQ(CountSelected(list_), 3);
+}
+
+TEST_F(SourceListsTest, OnlyTheProgramOrAnEmptyFolderSelectsNothing) {
+  files_.folders["/only"] = {{"salvatrix"}, {}};
+  files_.folders["/empty"] = {};
+  sources_.PopulateFilesList(list_, "/only");
+  EXPECT_EQ(list_.ListCount(), 1);
+  EXPECT_EQ(CountSelected(list_), 0);
+  sources_.PopulateFilesList(list_, "/empty");
+  EXPECT_EQ(list_.ListCount(), 0);
+  SetAllSelected(list_, true);  // nothing to do, and no failure
+  EXPECT_EQ(CountSelected(list_), 0);
+}
+
+TEST_F(SourceListsTest, AFolderThatCannotBeOpenedLeavesTheListAsItWas) {
+  files_.folders["/s"] = {{"x"}, {"Sub"}};
+  sources_.PopulateSubFoldersList("/s", list_);
+  EXPECT_EQ(list_.List(0), "Sub");
+  EXPECT_EQ(CountSelected(list_), 0);
+  EXPECT_THROW(sources_.PopulateSubFoldersList("/gone", list_), std::exception);
+  EXPECT_EQ(list_.ListCount(), 1);
+}
+
+TEST_F(SourceListsTest, MoreFilesThanAListHoldsAreCutAndReported) {
+  auto& listing = files_.folders["/big"];
+  for (int i = 0; i < ListBox::kMaxItems + 5; ++i) {
+    listing.files.push_back("f" + std::to_string(i));
+  }
+  sources_.PopulateFilesList(list_, "/big");
+  EXPECT_EQ(list_.ListCount(), ListBox::kMaxItems);
+  EXPECT_EQ(CountSelected(list_), ListBox::kMaxItems);
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_NE(boxes_.shown[0].text.find("32767"), std::string::npos);
+  EXPECT_NE(boxes_.shown[0].text.find("/big"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace salvatrix
