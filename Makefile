@@ -7,7 +7,7 @@ FOLDER ?=
 
 # Debian packages the build and the tests need.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
-        clang-format xvfb xauth
+        clang-format xvfb xauth exfatprogs exfat-fuse
 
 .PHONY: deps configure build run test test-dev test-asan format format-check clean
 
