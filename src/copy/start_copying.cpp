@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/controls.h"
@@ -67,6 +68,8 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
   }
   FlagGuard guard(copying_);
   const FormServices& services = form_.Services();
+  std::unique_ptr<FileSystemObject> fso;
+  std::string root;
   try {
     if (CountSelected(folders) + CountSelected(files) == 0) {
       boxes_.Show(kNothingSelectedText, kApplicationTitle, kMbOk);
@@ -89,9 +92,9 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
       form_.labelViewer.SetCaption("");
       return;
     }
-    const auto fso = services.files.CreateObject();
+    fso = services.files.CreateObject();
     const std::string source_folder = services.app.SourceFolder();
-    const std::string root = destination.Text();
+    root = destination.Text();
     const auto copy_phase = [&](ListBox& list, bool folder_phase) {
       const std::int16_t count = list.ListCount();
       for (std::int16_t i = 0; i < count; ++i) {
@@ -114,6 +117,14 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
     fso->Flush(root);
     form_.labelViewer.SetCaption("FINISHED COPYING");
   } catch (...) {
+    // What was copied before the failure stays, so it must reach the device too; the copy has
+    // failed either way, so a failing flush adds nothing to report.
+    if (fso != nullptr && !root.empty()) {
+      try {
+        fso->Flush(root);
+      } catch (...) {
+      }
+    }
     boxes_.Show(kCopyFailureText, kApplicationTitle, kMbOk);
     form_.labelViewer.SetCaption("COPYING FAILURE");
   }

@@ -116,7 +116,9 @@ TEST_F(StartCopyingTest, AutocopyAsksOnlyWhenSeveralDrivesAreNew) {
 TEST_F(StartCopyingTest, FailureStopsAtOnceAndLeavesEarlierCopies) {
   files_.fail_on = {"E:\\b.txt"};
   Run();
-  ASSERT_EQ(files_.calls.size(), 2u);  // a.txt, then the failing b.txt; no folder, no flush
+  // a.txt, then the failing b.txt; no folder; what was copied is still flushed to the device.
+  ASSERT_EQ(files_.calls.size(), 3u);
+  EXPECT_EQ(files_.calls[2].op, "Flush");
   ASSERT_EQ(boxes_.shown.size(), 2u);
   EXPECT_EQ(boxes_.shown[1].text, "'StartCopying' Failure. Error #476");
   EXPECT_EQ(boxes_.shown[1].caption, "Salvatrix");

@@ -1,0 +1,424 @@
+#include "platform/qt/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "app/dispatch.h"
+#include "app/form1.h"
+#include "platform/drive_strings.h"
+#include "platform/qt/model_list_widget.h"
+#include "platform/qt/view_conversions.h"
+
+namespace salvatrix::qt {
+namespace {
+
+// The layout was made for the 8 pt MS Sans Serif of Windows. Arial, or the metric-compatible
+// face fontconfig stands in for it, comes closest in width; the usual desktop sans is too wide
+// for the captions at these sizes. No style hint: with one, fontconfig answers with its generic
+// sans before it looks at the Arial alias.
+constexpr const char* kFontFamily = "Arial";
+constexpr double kFontPoints = 8.25;
+
+constexpr std::array<std::string_view, 4> kDriveLists = {"List1", "List2", "List3", "List5"};
+
+QString FromBytes(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// Wraps a view update so that it does nothing once the window that owns it is gone.
+template <typename... Args, typename Update>
+std::function<void(Args...)> WhileAlive(const std::shared_ptr<bool>& alive, Update update) {
+  return [token = std::weak_ptr<bool>(alive), update](Args... args) mutable {
+    if (!token.expired()) {
+      update(args...);
+    }
+  };
+}
+
+/// The palette roles a widget kind paints its background and its text with.
+struct ColourRoles {
+  QPalette::ColorRole back;
+  QPalette::ColorRole fore;
+};
+
+ColourRoles RolesFor(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kButton:
+      return {QPalette::Button, QPalette::ButtonText};
+    case ControlKind::kListBox:
+    case ControlKind::kTextBox:
+      return {QPalette::Base, QPalette::Text};
+    default:
+      return {QPalette::Window, QPalette::WindowText};
+  }
+}
+
+bool IsDriveList(const Control& control) {
+  return std::find(kDriveLists.begin(), kDriveLists.end(), control.Name()) != kDriveLists.end();
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Form1& form, MessageBoxes& boxes, QWidget* parent)
+    : QWidget(parent), form_(form), boxes_(boxes) {
+  if (const QScreen* shown_on = screen()) {
+    dpi_x_ = shown_on->logicalDotsPerInchX();
+    dpi_y_ = shown_on->logicalDotsPerInchY();
+  }
+  QFont face(QString::fromLatin1(kFontFamily));
+  face.setPointSizeF(kFontPoints);
+  setFont(face);
+  setWindowTitle(FromBytes(Form1::kCaption));
+  setWindowIcon(QIcon(QPixmap::fromImage(ProgramIconImage())));
+  resize(TwipsToPixels(Form1::kClientWidth, dpi_x_), TwipsToPixels(Form1::kClientHeight, dpi_y_));
+  CreateControls();
+  SetTabOrder();
+}
+
+MainWindow::~MainWindow() = default;
+
+QRect MainWindow::ToPixels(const Geometry& geometry) const {
+  return {TwipsToPixels(geometry.left, dpi_x_), TwipsToPixels(geometry.top, dpi_y_),
+          TwipsToPixels(geometry.width, dpi_x_), TwipsToPixels(geometry.height, dpi_y_)};
+}
+
+void MainWindow::CreateControls() {
+  for (Control* control : form_.Controls()) {
+    if (control->Kind() == ControlKind::kTimer) {
+      CreateTimer(static_cast<Timer&>(*control));
+      continue;
+    }
+    QWidget* widget = CreateWidget(*control);
+    widget->setObjectName(QString::fromStdString(control->Name()));
+    widget->setGeometry(ToPixels(control->Place()));
+    ShowColours(*control, widget);
+    ShowControl(*control, widget);
+    // Colours change rarely; re-applying a palette on every caption change would restyle the
+    // widget for nothing.
+    control->changed.Connect(
+        WhileAlive(alive_, [this, control, widget, back = control->BackColour(),
+                            fore = control->ForeColour()]() mutable {
+          if (control->BackColour() != back || control->ForeColour() != fore) {
+            back = control->BackColour();
+            fore = control->ForeColour();
+            ShowColours(*control, widget);
+          }
+          ShowControl(*control, widget);
+        }));
+    widgets_.emplace_back(control, widget);
+  }
+}
+
+QWidget* MainWindow::CreateWidget(Control& control) {
+  switch (control.Kind()) {
+    case ControlKind::kButton: {
+      auto& button = static_cast<CommandButton&>(control);
+      auto* widget = new QPushButton(this);
+      connect(widget, &QPushButton::clicked, this,
+              [this, &button] { Dispatch([&button] { button.Press(); }); });
+      return widget;
+    }
+    case ControlKind::kCheckBox: {
+      auto& check = static_cast<CheckBox&>(control);
+      auto* widget = new QCheckBox(this);
+      widget->setAutoFillBackground(true);
+      connect(widget, &QCheckBox::clicked, this, [this, &check, widget] {
+        Dispatch([&check] { check.UserClick(); });
+        // Qt has already flipped the box; the model's value is the one that counts.
+        widget->setChecked(check.Value() != 0);
+      });
+      return widget;
+    }
+    case ControlKind::kListBox:
+      return CreateListBox(static_cast<ListBox&>(control));
+    case ControlKind::kTextBox:
+      return CreateTextBox(static_cast<TextBox&>(control));
+    case ControlKind::kLabel: {
+      auto* widget = new QLabel(this);
+      // Captions are file and drive names, never markup.
+      widget->setTextFormat(Qt::PlainText);
+      widget->setWordWrap(true);
+      widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      widget->setAutoFillBackground(true);
+      return widget;
+    }
+    case ControlKind::kPicture: {
+      auto* widget = new QLabel(this);
+      widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      widget->setPixmap(QPixmap::fromImage(ProgramIconImage()));
+      return widget;
+    }
+    case ControlKind::kTimer:
+      break;
+  }
+  return new QWidget(this);
+}
+
+QWidget* MainWindow::CreateListBox(ListBox& list) {
+  auto* widget = new ModelListWidget(this);
+  widget->setSelectionMode(list.Mode() == SelectionMode::kMultiple
+                               ? QAbstractItemView::MultiSelection
+                               : QAbstractItemView::SingleSelection);
+  widget->on_row_clicked = [this, &list](int row) {
+    Dispatch([&list, row] { list.UserClick(static_cast<std::int16_t>(row)); });
+  };
+  for (std::int16_t i = 0; i < list.ListCount(); ++i) {
+    ShowListChange(list, widget, {ListBox::Change::Kind::kAdded, i});
+  }
+  list.items_changed.Connect(WhileAlive<ListBox::Change>(
+      alive_,
+      [this, &list, widget](ListBox::Change change) { ShowListChange(list, widget, change); }));
+  return widget;
+}
+
+QWidget* MainWindow::CreateTextBox(TextBox& box) {
+  if (box.MultiLine()) {
+    auto* widget = new QPlainTextEdit(this);
+    widget->setLineWrapMode(QPlainTextEdit::NoWrap);
+    widget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    widget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // textChanged also fires for text set from the model; only the user's edits go back.
+    connect(widget, &QPlainTextEdit::textChanged, this, [this, &box, widget] {
+      if (showing_model_) {
+        return;
+      }
+      Dispatch([&box, text = EditorTextToModel(widget->toPlainText())] { box.SetText(text); });
+    });
+    return widget;
+  }
+  auto* widget = new QLineEdit(this);
+  connect(widget, &QLineEdit::textEdited, this, [this, &box](const QString& text) {
+    Dispatch([&box, edited = text.toStdString()] { box.SetText(edited); });
+  });
+  return widget;
+}
+
+void MainWindow::CreateTimer(Timer& timer) {
+  auto* clock = new QTimer(this);
+  clock->setObjectName(QString::fromStdString(timer.Name()));
+  clock->setInterval(timer.Interval());
+  connect(clock, &QTimer::timeout, this,
+          [this, &timer] { Dispatch([&timer] { timer.tick.Emit(); }); });
+  auto show = [this, &timer, clock] {
+    if (!ending_ && timer.Enabled() && timer.Interval() > 0) {
+      // Re-enabling restarts the interval; any other change leaves a running clock alone.
+      if (!clock->isActive()) {
+        clock->start();
+      }
+    } else {
+      clock->stop();
+    }
+  };
+  show();
+  timer.changed.Connect(WhileAlive(alive_, show));
+  timers_.push_back(clock);
+}
+
+void MainWindow::SetTabOrder() {
+  std::vector<std::pair<int, QWidget*>> order;
+  for (const auto& [control, widget] : widgets_) {
+    // Labels keep their place in the model's order but take no focus; Qt ignores a tab-order
+    // pair with such a widget, which would break the chain there.
+    if (control->TabIndex() >= 0 && widget->focusPolicy() != Qt::NoFocus) {
+      order.emplace_back(control->TabIndex(), widget);
+    }
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QWidget::setTabOrder(order[i - 1].second, order[i].second);
+  }
+  // The chain is a cycle that Qt enters at the first widget created; the window opens with the
+  // focus on the first control in tab order instead.
+  for (const auto& entry : order) {
+    if (entry.second->isEnabled()) {
+      entry.second->setFocus();
+      break;
+    }
+  }
+}
+
+void MainWindow::ShowControl(const Control& control, QWidget* widget) {
+  widget->setEnabled(control.Enabled());
+  switch (control.Kind()) {
+    case ControlKind::kButton:
+      static_cast<QPushButton*>(widget)->setText(
+          FromBytes(static_cast<const CommandButton&>(control).Caption()));
+      break;
+    case ControlKind::kCheckBox: {
+      const auto& check = static_cast<const CheckBox&>(control);
+      auto* box = static_cast<QCheckBox*>(widget);
+      box->setText(FromBytes(check.Caption()));
+      box->setChecked(check.Value() != 0);
+      break;
+    }
+    case ControlKind::kLabel:
+      static_cast<QLabel*>(widget)->setText(
+          FromBytes(static_cast<const Label&>(control).Caption()));
+      // The copy job changes the status between blocking copy calls without going back to the
+      // event loop; paint now so that each caption is on screen while its item is copied.
+      if (widget->isVisible()) {
+        widget->repaint();
+      }
+      break;
+    case ControlKind::kTextBox: {
+      const auto& box = static_cast<const TextBox&>(control);
+      // Leaving an equal text alone keeps the cursor where the user is typing.
+      if (auto* lines = qobject_cast<QPlainTextEdit*>(widget)) {
+        const QString shown = ModelTextToEditor(box.Text());
+        if (lines->toPlainText() != shown) {
+          showing_model_ = true;
+          lines->setPlainText(shown);
+          showing_model_ = false;
+        }
+      } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
+        const QString shown = FromBytes(box.Text());
+        if (line->text() != shown) {
+          line->setText(shown);
+        }
+      }
+      break;
+    }
+    case ControlKind::kListBox:
+    case ControlKind::kPicture:
+    case ControlKind::kTimer:
+      break;
+  }
+}
+
+void MainWindow::ShowColours(const Control& control, QWidget* widget) {
+  const ColourRoles roles = RolesFor(control.Kind());
+  // An empty palette inherits every role it does not set, so kDefault restores the widget's
+  // ordinary colours.
+  QPalette palette;
+  if (const QColor back = ToQColor(control.BackColour()); back.isValid()) {
+    palette.setColor(roles.back, back);
+  }
+  if (const QColor fore = ToQColor(control.ForeColour()); fore.isValid()) {
+    // The disabled group keeps its greyed text.
+    palette.setColor(QPalette::Active, roles.fore, fore);
+    palette.setColor(QPalette::Inactive, roles.fore, fore);
+  }
+  widget->setPalette(palette);
+}
+
+void MainWindow::ShowListChange(const ListBox& list, QWidget* widget, ListBox::Change change) {
+  auto* view = static_cast<ModelListWidget*>(widget);
+  const int index = change.index;
+  switch (change.kind) {
+    case ListBox::Change::Kind::kCleared:
+      view->clear();
+      return;
+    case ListBox::Change::Kind::kAdded: {
+      if (index < 0 || index >= list.ListCount()) {
+        return;
+      }
+      const std::string text = list.List(change.index);
+      auto* item = new QListWidgetItem(FromBytes(text));
+      if (IsDriveList(list)) {
+        try {
+          const std::string description = form_.Services().drives.DescribeDrive(text);
+          if (!description.empty()) {
+            item->setToolTip(FromBytes(description));
+          }
+        } catch (const std::exception&) {
+          // A tooltip is a courtesy; the entry shows without one.
+        }
+      }
+      view->insertItem(std::min(index, view->count()), item);
+      item->setSelected(list.Selected(change.index));
+      return;
+    }
+    case ListBox::Change::Kind::kSelection: {
+      QListWidgetItem* item = view->item(index);
+      if (item == nullptr || index >= list.ListCount()) {
+        return;
+      }
+      const bool selected = list.Selected(change.index);
+      item->setSelected(selected);
+      if (selected && list.Mode() == SelectionMode::kSingle) {
+        // The keyboard carries on from the selected entry, as in a Windows list box.
+        view->selectionModel()->setCurrentIndex(view->model()->index(index, 0),
+                                                QItemSelectionModel::NoUpdate);
+      }
+      return;
+    }
+  }
+}
+
+bool MainWindow::Dispatch(const std::function<void()>& handler) {
+  if (ending_) {
+    return false;
+  }
+  // The timers stop before the failure box opens: its nested event loop must not run more
+  // handlers against a program that is about to end.
+  const bool ran = DispatchHandler(boxes_, [this, &handler] {
+    try {
+      handler();
+    } catch (...) {
+      StopHandlers();
+      throw;
+    }
+  });
+  if (ran) {
+    return true;
+  }
+  EndProgram();
+  return false;
+}
+
+void MainWindow::StopHandlers() {
+  ending_ = true;
+  for (QTimer* clock : timers_) {
+    clock->stop();
+  }
+}
+
+void MainWindow::EndProgram() {
+  StopHandlers();
+  // The last window closing would post a quit with code 0 that could overtake ours.
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  close();
+  QCoreApplication::exit(1);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!ending_ && !unloaded_) {
+    unloaded_ = true;
+    Dispatch([this] {
+      int cancel = 0;
+      form_.Form_Unload(cancel);
+    });
+  }
+  event->accept();
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+  static_cast<void>(event);
+  QColor back = ToQColor(Form1::BackColour());
+  if (!back.isValid()) {
+    back = palette().color(QPalette::Window);
+  }
+  QPainter painter(this);
+  painter.fillRect(rect(), back);
+}
+
+}  // namespace salvatrix::qt

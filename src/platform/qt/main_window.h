@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "app/controls.h"
+
+class QTimer;
+
+namespace salvatrix {
+class Form1;
+class MessageBoxes;
+}  // namespace salvatrix
+
+namespace salvatrix::qt {
+
+/// The main window: one widget per control of the form, placed and coloured as the models
+/// say, kept in step with every model change. User input goes back to the models through
+/// Dispatch; the view decides nothing itself.
+class MainWindow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  /// The form and the boxes must outlive the window's use of them; model changes after the
+  /// window is gone are ignored.
+  MainWindow(Form1& form, MessageBoxes& boxes, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  /// Runs a handler. When it fails, its text has been shown, the window closes without
+  /// running further handlers and the application's event loops end with 1. Returns false
+  /// then, and for every call once the program is ending.
+  bool Dispatch(const std::function<void()>& handler);
+
+  /// Whether a failed handler has ended the program.
+  bool Ending() const { return ending_; }
+
+ protected:
+  /// Runs Form_Unload once, unless a failed handler is ending the program. Never refuses.
+  void closeEvent(QCloseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void CreateControls();
+  QWidget* CreateWidget(Control& control);
+  QWidget* CreateListBox(ListBox& list);
+  QWidget* CreateTextBox(TextBox& box);
+  void CreateTimer(Timer& timer);
+  void SetTabOrder();
+
+  QRect ToPixels(const Geometry& geometry) const;
+
+  void ShowControl(const Control& control, QWidget* widget);
+  void ShowColours(const Control& control, QWidget* widget);
+  void ShowListChange(const ListBox& list, QWidget* widget, ListBox::Change change);
+  /// Marks the program as ending, so that no further handler runs, and stops the timers.
+  void StopHandlers();
+  void EndProgram();
+
+  Form1& form_;
+  MessageBoxes& boxes_;
+  double dpi_x_ = 96.0;
+  double dpi_y_ = 96.0;
+  std::vector<std::pair<const Control*, QWidget*>> widgets_;
+  std::vector<QTimer*> timers_;
+  bool ending_ = false;
+  bool unloaded_ = false;
+  /// Set while a model value is copied into a widget, so the widget's change signal is not
+  /// taken for user input.
+  bool showing_model_ = false;
+  /// Model signals cannot be disconnected: the slots hold a weak reference to this token and
+  /// do nothing once the window is gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace salvatrix::qt
