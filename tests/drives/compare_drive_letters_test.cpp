@@ -5,6 +5,7 @@
 
 #include "app/form1.h"
 #include "support/fakes.h"
+#include "support/list_items.h"
 
 namespace salvatrix {
 namespace {
@@ -12,16 +13,9 @@ namespace {
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
+using testing::Items;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
-
-std::vector<std::string> Items(const ListBox& list) {
-  std::vector<std::string> items;
-  for (std::int16_t i = 0; i < list.ListCount(); ++i) {
-    items.push_back(list.List(i));
-  }
-  return items;
-}
 
 std::vector<std::string> Roots(std::string_view letters) {
   std::vector<std::string> roots;
