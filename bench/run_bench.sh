@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compares copy_bench with "cp -r SRC/* DST && sync" on two data sets: one 1 GiB file, and
-# 20,000 files of 4 KiB in 200 folders. Each tool runs 3 times, alternating which goes first;
-# the medians and their ratio (copy_bench / cp+sync) are printed.
+# 20,000 files of 4 KiB in 200 folders. Each tool runs 3 times (or $ROUNDS), alternating which
+# goes first; the medians and their ratio (copy_bench / cp+sync) are printed.
 #
 # usage: bench/run_bench.sh COPY_BENCH [WORK_DIR]
 #   COPY_BENCH  the built copy_bench program
@@ -16,7 +16,7 @@ fi
 bench=$(realpath "$1")
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/salvatrix-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-rounds=3
+rounds=${ROUNDS:-3}
 
 now() { date +%s.%N; }
 
