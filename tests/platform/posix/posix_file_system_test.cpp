@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -100,6 +101,22 @@ TEST_F(PosixFileSystemTest, DriveRootsResolveToTheMountAndAnUnmountedDriveFails)
   EXPECT_THROW(fso->CopyFolder((base_ / "src").string(), "D:\\src", true), Failure);
   EXPECT_FALSE(fs::exists(base_ / "stick" / "b.txt"));
   EXPECT_FALSE(fs::exists(base_ / "stick" / "src"));
+}
+
+TEST_F(PosixFileSystemTest, SourceDeletedAfterListingFailsAndKeepsTheOldCopy) {
+  DriveTable drives((base_ / "mountinfo").string(), "/nonexistent");
+  ASSERT_TRUE(drives.Refresh());
+  Write(base_ / "src" / "a.txt", "new");
+  Write(base_ / "stick" / "a.txt", "old");
+  PosixFileSystem files(drives);
+  auto fso = files.CreateObject();
+  const auto folder = fso->GetFolder((base_ / "src").string());
+  EXPECT_EQ(Names(*folder, true), (std::set<std::string>{"a.txt"}));
+  fs::remove(base_ / "src" / "a.txt");
+  EXPECT_THROW(fso->CopyFile((base_ / "src" / "a.txt").string(), "D:\\a.txt", true), Failure);
+  std::ifstream old(base_ / "stick" / "a.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(base_ / "stick"), fs::directory_iterator()), 1);
 }
 
 }  // namespace
