@@ -12,8 +12,10 @@
 #include "app/form1.h"
 #include "platform/message_boxes.h"
 #include "platform/posix/app_info_posix.h"
+#include "platform/posix/device_watch.h"
 #include "platform/posix/drive_table.h"
 #include "platform/posix/posix_file_system.h"
+#include "platform/posix/window_procedures.h"
 
 namespace fs = std::filesystem;
 
@@ -79,7 +81,9 @@ int main(int argc, char** argv) {
   salvatrix::posix::PosixFileSystem files(drives);
   BenchAppInfo app(source);
   OkBoxes boxes;
-  salvatrix::Form1 form{salvatrix::FormServices{drives, boxes, app, files}};
+  salvatrix::posix::WindowProcedures windows;
+  salvatrix::posix::DeviceWatch watch(drives, windows, table_path.string(), false);
+  salvatrix::Form1 form{salvatrix::FormServices{drives, boxes, app, files, watch, windows}};
 
   const auto start = std::chrono::steady_clock::now();
   form.Form_Load();

@@ -4,6 +4,7 @@
 
 #include "platform/app_info.h"
 #include "platform/message_boxes.h"
+#include "platform/window_hooks.h"
 
 namespace salvatrix {
 namespace {
@@ -50,6 +51,7 @@ Form1::Form1(FormServices services)
       services_(services),
       list_drives_(*this, services.drives, services.boxes),
       source_lists_(services.files, services.app, services.boxes),
+      module1_(Text1, services.boxes, services.notifications, services.hooks),
       controls_{&Command1, &Check3,      &Check2,  &List6,   &Text4,       &List5,   &List4,
                 &Check1,   &cmdFileCopy, &List3,   &Text3,   &Text2,       &Timer1,  &List2,
                 &List1,    &cmdOverride, &Text1,   &Image1,  &Label3,      &Label18, &Label15,
@@ -80,11 +82,16 @@ void Form1::Form_Load() {
   Text4.SetText("Source = " + services_.app.SourceFolder());
   source_lists_.PopulateFilesList(List4, services_.app.SourceFolder());
   source_lists_.PopulateSubFoldersList(services_.app.SourceFolder(), List6);
+  module1_.RegisterForDeviceNotifications(services_.hooks.MainWindow(),
+                                          module1_.NotificationHandle());
+  module1_.InstallMessageHook(services_.hooks.MainWindow());
 }
 
 void Form1::Form_Unload(int& cancel) {
   static_cast<void>(cancel);
   notes_.Close();
+  module1_.ReleaseDeviceNotifications();
+  module1_.RemoveMessageHook(services_.hooks.MainWindow());
 }
 
 void Form1::Timer1_Timer() {

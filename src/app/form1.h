@@ -5,13 +5,16 @@
 
 #include "app/controls.h"
 #include "app/dialog.h"
+#include "detect/module1.h"
 #include "drives/list_drives.h"
 #include "source/source_lists.h"
 
 namespace salvatrix {
 
 class AppInfo;
+class DeviceNotifications;
 class DriveStrings;
+class WindowHooks;
 class FileSystem;
 class MessageBoxes;
 
@@ -21,6 +24,8 @@ struct FormServices {
   MessageBoxes& boxes;
   AppInfo& app;
   FileSystem& files;
+  DeviceNotifications& notifications;
+  WindowHooks& hooks;
 };
 
 /// The main window: all working state lives in its controls, read and written by name.
@@ -79,6 +84,7 @@ class Form1 final {
   SourceLists& Sources() { return source_lists_; }
   /// The usage-notes window.
   Dialog& Notes() { return notes_; }
+  Module1& Hook() { return module1_; }
   const FormServices& Services() const { return services_; }
 
   // Handlers, entered from the window's message loop. Failures they do not catch reach the
@@ -99,6 +105,7 @@ class Form1 final {
   ListDrives list_drives_;
   SourceLists source_lists_;
   Dialog notes_;
+  Module1 module1_;
   std::vector<Control*> controls_;
 };
 

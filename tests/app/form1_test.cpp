@@ -14,6 +14,7 @@ namespace {
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
+using testing::FakeWindowSystem;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
 
@@ -29,7 +30,8 @@ class Form1Test : public ::testing::Test {
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
   FakeFileSystem files_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+  FakeWindowSystem window_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(Form1Test, HoldsTheThirtyOneControlsWithUniqueNamesAndTabPositions) {

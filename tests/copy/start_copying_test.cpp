@@ -12,6 +12,7 @@ namespace {
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
+using testing::FakeWindowSystem;
 using testing::ScriptedMessageBoxes;
 
 class StartCopyingTest : public ::testing::Test {
@@ -37,7 +38,8 @@ class StartCopyingTest : public ::testing::Test {
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
   FakeFileSystem files_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+  FakeWindowSystem window_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(StartCopyingTest, ManualCopyConfirmsThenCopiesFilesThenFoldersInListOrder) {

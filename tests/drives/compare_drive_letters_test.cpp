@@ -13,6 +13,7 @@ namespace {
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
+using testing::FakeWindowSystem;
 using testing::Items;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
@@ -38,7 +39,8 @@ class CompareTest : public ::testing::Test {
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
   FakeFileSystem files_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+  FakeWindowSystem window_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(CompareTest, OutcomesOfTheComparison) {
@@ -64,7 +66,7 @@ TEST_F(CompareTest, OutcomesOfTheComparison) {
     SCOPED_TRACE(std::string(c.at_start) + " -> " + c.now);
     ScriptedMessageBoxes boxes;
     FakeFileSystem files;
-    Form1 form{FormServices{drives_, boxes, app_, files}};
+    Form1 form{FormServices{drives_, boxes, app_, files, window_, window_}};
     drives_.SetDrives(RawDrives(c.at_start));
     form.Drives().ListRuntimeDrives();
     drives_.SetDrives(RawDrives(c.now));

@@ -15,6 +15,7 @@ namespace {
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
+using testing::FakeWindowSystem;
 using testing::Items;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
@@ -44,7 +45,8 @@ class ListDrivesTest : public ::testing::Test {
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
   FakeFileSystem files_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+  FakeWindowSystem window_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(ListDrivesTest, GetDriveStringsAsksForTheSizeThenReturnsTheWholeBuffer) {

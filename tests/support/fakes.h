@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "platform/app_info.h"
+#include "platform/device_notifications.h"
 #include "platform/drive_strings.h"
 #include "platform/file_system.h"
 #include "platform/message_boxes.h"
+#include "platform/window_hooks.h"
 
 namespace salvatrix::testing {
 
@@ -204,6 +206,84 @@ class FakeFileSystem final : public FileSystem {
     }
     FakeFileSystem& owner_;
   };
+};
+
+/// A window system with one window: a procedure slot whose original procedure records each
+/// message and answers 42, and a registration that succeeds with handle 0x77 unless told
+/// otherwise. Every call is logged in order.
+class FakeWindowSystem final : public WindowHooks, public DeviceNotifications {
+ public:
+  static constexpr ProcedureValue kOriginal = 100;
+  static constexpr std::intptr_t kOriginalResult = 42;
+
+  WindowHandle window = 0x1234;
+  std::uintptr_t registration = 0x77;  // 0: refuse
+  std::uint32_t registration_error = 0;
+  std::vector<std::string> calls;
+  std::vector<std::uint32_t> original_saw;  // messages that reached the original procedure
+  NotificationFilter filter{};
+  std::uint32_t flags = 0;
+
+  WindowHandle MainWindow() const override { return window; }
+  ProcedureValue GetWindowProcedure(WindowHandle) override {
+    calls.push_back("Get");
+    return slot_;
+  }
+  ProcedureValue SetWindowProcedure(WindowHandle, ProcedureValue procedure) override {
+    calls.push_back("Set " + std::to_string(procedure));
+    const ProcedureValue previous = slot_;
+    slot_ = procedure;
+    return previous;
+  }
+  std::intptr_t CallWindowProcedure(ProcedureValue procedure, WindowHandle hwnd,
+                                    std::uint32_t message, std::uintptr_t wparam,
+                                    std::intptr_t lparam) override {
+    if (procedure == kOriginal) {
+      original_saw.push_back(message);
+      return kOriginalResult;
+    }
+    const auto found = made_.find(procedure);
+    return found == made_.end() ? 0 : found->second(hwnd, message, wparam, lparam);
+  }
+  ProcedureValue MakeProcedure(Procedure procedure) override {
+    const ProcedureValue value = 200 + static_cast<ProcedureValue>(made_.size());
+    made_[value] = std::move(procedure);
+    return value;
+  }
+  std::size_t RecordExtent(std::intptr_t lparam) const override {
+    return lparam == record_address_ ? record_size_ : 0;
+  }
+
+  std::uintptr_t Register(WindowHandle, const NotificationFilter& given, std::uint32_t given_flags,
+                          std::uint32_t& last_error) override {
+    calls.push_back("Register");
+    filter = given;
+    flags = given_flags;
+    last_error = registration_error;
+    return registration;
+  }
+  void Unregister(std::uintptr_t handle) override {
+    calls.push_back("Unregister " + std::to_string(handle));
+  }
+
+  /// Sends a message through the window's current procedure, lparam pointing at record.
+  std::intptr_t Send(std::uint32_t message, std::uintptr_t wparam,
+                     const std::vector<std::uint8_t>& record) {
+    record_address_ = reinterpret_cast<std::intptr_t>(record.data());
+    record_size_ = record.size();
+    const std::intptr_t result =
+        CallWindowProcedure(slot_, window, message, wparam, record_address_);
+    record_address_ = 0;
+    return result;
+  }
+
+  ProcedureValue Slot() const { return slot_; }
+
+ private:
+  ProcedureValue slot_ = kOriginal;
+  std::map<ProcedureValue, Procedure> made_;
+  std::intptr_t record_address_ = 0;
+  std::size_t record_size_ = 0;
 };
 
 }  // namespace salvatrix::testing

@@ -43,6 +43,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using salvatrix::testing::FakeAppInfo;
+using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::ScriptedMessageBoxes;
 
 constexpr std::uintmax_t kStickSize = 16 * 1024 * 1024;
@@ -181,7 +182,8 @@ struct Window {
   PosixFileSystem files{drives};
   ScriptedMessageBoxes boxes;
   FakeAppInfo app;
-  Form1 form{FormServices{drives, boxes, app, files}};
+  FakeWindowSystem window_system;
+  Form1 form{FormServices{drives, boxes, app, files, window_system, window_system}};
   std::vector<std::string> captions;  // every status line shown, in order
 };
 

@@ -33,6 +33,7 @@ namespace {
 using salvatrix::testing::FakeAppInfo;
 using salvatrix::testing::FakeDriveStrings;
 using salvatrix::testing::FakeFileSystem;
+using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
 using salvatrix::testing::ScriptedMessageBoxes;
 
@@ -178,7 +179,8 @@ class MainWindowTest : public ::testing::Test {
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
   FakeFileSystem files_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+  FakeWindowSystem window_system_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_system_, window_system_}};
   MainWindow window_{form_, boxes_};
 };
 

@@ -14,6 +14,7 @@ namespace {
 using testing::FakeAppInfo;
 using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
+using testing::FakeWindowSystem;
 using testing::ScriptedMessageBoxes;
 
 int NotesWindowsOnScreen() {
@@ -32,7 +33,8 @@ class NotesWindowTest : public ::testing::Test {
   ScriptedMessageBoxes boxes_;
   FakeAppInfo app_;
   FakeFileSystem files_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_}};
+  FakeWindowSystem window_;
+  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
   NotesView view_{form_.Notes()};
 };
 

@@ -1,0 +1,120 @@
+#include "detect/module1.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "app/controls.h"
+#include "platform/message_boxes.h"
+
+namespace salvatrix {
+namespace {
+
+constexpr std::string_view kLineBreak = "\r\n";
+constexpr std::size_t kNameOffset = 28;
+
+std::int32_t ReadInt32(const std::uint8_t* bytes) {
+  std::int32_t value = 0;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+// Copies count bytes of the notification into a zeroed buffer, never reading past extent.
+template <std::size_t kSize>
+std::array<std::uint8_t, kSize> CopyRecord(const std::uint8_t* record, std::size_t extent,
+                                           std::size_t count) {
+  std::array<std::uint8_t, kSize> copy{};
+  const std::size_t readable = record == nullptr ? 0 : std::min({count, extent, kSize});
+  if (readable > 0) {
+    std::memcpy(copy.data(), record, readable);
+  }
+  return copy;
+}
+
+}  // namespace
+
+std::string ArrivalLogLines(const std::uint8_t* record, std::size_t extent) {
+  std::string lines;
+  lines += kLineBreak;
+  lines += "wParam = DBT_DEVICEARRIVAL 05 ";
+  const auto header = CopyRecord<kArrivalHeaderBytes>(record, extent, kArrivalHeaderBytes);
+  const std::int32_t device_type = ReadInt32(header.data() + 4);
+  if (device_type == kDbtDevtypVolume) {
+    lines += kLineBreak;
+    lines += "Device Type: DBT_DEVTYP_VOLUME 08 ";
+  } else if (device_type == kDbtDevtypDeviceInterface) {
+    const std::int32_t size = ReadInt32(header.data());
+    const std::size_t wanted = size < 0 ? 0 : static_cast<std::size_t>(size);
+    const auto copy = CopyRecord<kDeviceInterfaceRecordBytes>(record, extent, wanted);
+    const char* name = reinterpret_cast<const char*>(copy.data() + kNameOffset);
+    const void* nul = std::memchr(name, '\0', kDeviceNameChars);
+    lines += kLineBreak;
+    lines += "Device Name: ";
+    if (nul != nullptr) {
+      lines.append(name, static_cast<std::size_t>(static_cast<const char*>(nul) - name));
+    }
+    lines += " 12 ";
+  }
+  return lines;
+}
+
+NotificationFilter DeviceInterfaceFilter() {
+  NotificationFilter filter{};
+  const std::int32_t size = static_cast<std::int32_t>(filter.size());
+  const std::int32_t type = kDbtDevtypDeviceInterface;
+  std::memcpy(filter.data(), &size, sizeof size);
+  std::memcpy(filter.data() + 4, &type, sizeof type);
+  return filter;
+}
+
+Module1::Module1(TextBox& log, MessageBoxes& boxes, DeviceNotifications& notifications,
+                 WindowHooks& hooks)
+    : log_(log), boxes_(boxes), notifications_(notifications), hooks_(hooks) {}
+
+bool Module1::RegisterForDeviceNotifications(WindowHandle window, std::uintptr_t& handle) {
+  std::uint32_t last_error = 0;
+  const std::uintptr_t result = notifications_.Register(
+      window, DeviceInterfaceFilter(), kDeviceNotifyAllInterfaceClasses, last_error);
+  handle = result;
+  if (result == 0) {
+    boxes_.Show("RegisterDeviceNotification failed: " + std::to_string(last_error),
+                kApplicationTitle, kMbOk);
+    return false;
+  }
+  return true;
+}
+
+void Module1::InstallMessageHook(WindowHandle window) {
+  if (!hook_) {
+    hook_ = hooks_.MakeProcedure(
+        [this](WindowHandle hwnd, std::uint32_t message, std::uintptr_t wparam,
+               std::intptr_t lparam) { return WindowProc(hwnd, message, wparam, lparam); });
+  }
+  saved_ = hooks_.GetWindowProcedure(window);
+  hooks_.SetWindowProcedure(window, *hook_);
+}
+
+std::intptr_t Module1::WindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wparam,
+                                  std::intptr_t lparam) {
+  if (message == kWmDeviceChange && wparam == kDbtDeviceArrival) {
+    // The record is the platform's: read only as far as it says the record reaches.
+    const auto* record = reinterpret_cast<const std::uint8_t*>(lparam);
+    log_.SetText(log_.Text() + ArrivalLogLines(record, hooks_.RecordExtent(lparam)));
+  }
+  return hooks_.CallWindowProcedure(saved_.value_or(0), window, message, wparam, lparam);
+}
+
+void Module1::ReleaseDeviceNotifications() {
+  if (handle_ != 0) {
+    notifications_.Unregister(handle_);
+  }
+}
+
+void Module1::RemoveMessageHook(WindowHandle window) {
+  if (saved_) {
+    hooks_.SetWindowProcedure(window, *saved_);
+  }
+}
+
+}  // namespace salvatrix

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/device_notifications.h"
+#include "platform/window_hooks.h"
+
+namespace salvatrix {
+
+class MessageBoxes;
+class TextBox;
+
+/// Bytes of a DEV_BROADCAST_HDR, and of the program's copy of a device-interface arrival.
+inline constexpr std::size_t kArrivalHeaderBytes = 12;
+inline constexpr std::size_t kDeviceInterfaceRecordBytes = 1052;
+inline constexpr std::size_t kDeviceNameChars = 1024;
+
+/// The lines an arrival adds to the detection log, each led by CR LF: the arrival line, then a
+/// volume line or a device-name line for those two device types. record points to the
+/// notification; no more than extent bytes are read from it, and bytes beyond read as zero.
+std::string ArrivalLogLines(const std::uint8_t* record, std::size_t extent);
+
+/// The notification filter: 32 zero bytes but for the size field (32) and the device type (5).
+NotificationFilter DeviceInterfaceFilter();
+
+/// The message hook of the main window and its device notification registration.
+class Module1 final {
+ public:
+  Module1(TextBox& log, MessageBoxes& boxes, DeviceNotifications& notifications,
+          WindowHooks& hooks);
+  Module1(const Module1&) = delete;
+  Module1& operator=(const Module1&) = delete;
+
+  /// Registers window for device-interface arrivals of every class and writes the handle (0
+  /// on failure) to handle. On failure shows the error code in a box and returns false.
+  bool RegisterForDeviceNotifications(WindowHandle window, std::uintptr_t& handle);
+  /// Saves the window's procedure, then makes WindowProc the window's procedure.
+  void InstallMessageHook(WindowHandle window);
+  /// Logs each device arrival in the detection log, then passes every message on to the saved
+  /// procedure and returns its result unchanged.
+  std::intptr_t WindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wparam,
+                           std::intptr_t lparam);
+  /// Ends the registration, when there is one.
+  void ReleaseDeviceNotifications();
+  /// Puts the saved procedure back. Nothing when no procedure was ever saved.
+  void RemoveMessageHook(WindowHandle window);
+
+  /// The device notification handle, 0 while there is no registration.
+  std::uintptr_t& NotificationHandle() { return handle_; }
+
+ private:
+  TextBox& log_;
+  MessageBoxes& boxes_;
+  DeviceNotifications& notifications_;
+  WindowHooks& hooks_;
+  std::optional<ProcedureValue> saved_;
+  std::optional<ProcedureValue> hook_;
+  std::uintptr_t handle_ = 0;
+};
+
+}  // namespace salvatrix

@@ -1,0 +1,37 @@
+#include "platform/qt/linux_program.h"
+
+#include "app/dispatch.h"
+
+namespace salvatrix::qt {
+
+LinuxProgram::LinuxProgram(AppInfo& app, MessageBoxes& boxes, const std::string& mountinfo)
+    : drives_(mountinfo),
+      files_(drives_),
+      watch_(drives_, procedures_, mountinfo),
+      boxes_(boxes),
+      form_(FormServices{drives_, boxes, app, files_, watch_, procedures_}),
+      window_(form_, boxes),
+      notes_(form_.Notes()),
+      notifiers_(
+          [this] {
+            std::vector<FdNotifiers::Fd> fds;
+            for (const auto& watched : watch_.Fds()) {
+              fds.push_back({watched.fd, watched.priority});
+            }
+            return fds;
+          },
+          [this](int fd) { window_.Dispatch([this, fd] { watch_.OnReady(fd); }); }) {
+  watch_.on_fds_changed = [this] { notifiers_.Resync(); };
+}
+
+bool LinuxProgram::Start() {
+  // The window mirrors the models from its construction on, so it opens already showing what
+  // Form_Load put into them.
+  if (!DispatchHandler(boxes_, [this] { form_.Form_Load(); })) {
+    return false;
+  }
+  window_.show();
+  return true;
+}
+
+}  // namespace salvatrix::qt

@@ -1,0 +1,168 @@
+// The whole road without a click: the real Linux program (offscreen) is running, a pen drive
+// stand-in is mounted, the arrival reaches the detection log, the next tick of the timer
+// rescans and compares, and autocopy puts the files on the stick. Needs root: the process
+// moves into a mount namespace of its own before anything else runs.
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+#include "platform/qt/linux_program.h"
+#include "support/fakes.h"
+
+namespace salvatrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string g_isolation_problem;  // empty when the test runs in its own mount namespace
+
+bool Shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
+
+std::string Capture(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+      output += buffer;
+    }
+    ::pclose(pipe);
+  }
+  while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) {
+    output.pop_back();
+  }
+  return output;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs the event loop until done() or the time is up; true when done.
+bool SpinUntil(const std::function<bool()>& done, int milliseconds) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > milliseconds) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
+  return true;
+}
+
+class DetectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!g_isolation_problem.empty()) {
+      GTEST_SKIP() << g_isolation_problem;
+    }
+    for (const char* tool : {"losetup", "mkfs.exfat", "mount.exfat-fuse"}) {
+      if (!Shell(std::string("command -v ") + tool + " >/dev/null 2>&1")) {
+        GTEST_SKIP() << tool << " is missing (packages util-linux, exfatprogs, exfat-fuse)";
+      }
+    }
+    base_ = fs::temp_directory_path() / ("salvatrix-detect-" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    fs::create_directories(base_ / "source");
+    fs::create_directories(base_ / "stick");
+    image_ = base_ / "stick.img";
+    if (!Shell("truncate -s 16M " + image_.string() + " && mkfs.exfat " + image_.string() +
+               " >/dev/null 2>&1")) {
+      GTEST_SKIP() << "cannot make an exFAT image";
+    }
+    loop_ = Capture("losetup -f --show " + image_.string() + " 2>/dev/null");
+    if (loop_.empty()) {
+      GTEST_SKIP() << "no loop device can be attached here";
+    }
+  }
+
+  void TearDown() override {
+    Shell("umount " + (base_ / "stick").string() + " >/dev/null 2>&1");
+    if (!loop_.empty()) {
+      Shell("losetup -d " + loop_ + " >/dev/null 2>&1");
+    }
+    if (!base_.empty()) {
+      fs::remove_all(base_);
+    }
+  }
+
+  fs::path base_;
+  fs::path image_;
+  std::string loop_;
+};
+
+TEST_F(DetectionTest, MountedStickIsLoggedRescannedOnTheTickAndAutocopied) {
+  const fs::path source = base_ / "source";
+  std::ofstream(source / "a.txt") << "first";
+  std::ofstream(source / "b.txt") << "second";
+  std::ofstream(source / "salvatrix") << "the program itself";
+
+  testing::FakeAppInfo app;
+  app.folder = source.string();
+  app.exe_name = "salvatrix";
+  testing::ScriptedMessageBoxes boxes;
+  qt::LinuxProgram program(app, boxes);
+  ASSERT_TRUE(program.Start());
+  Form1& form = program.Form();
+  ASSERT_TRUE(boxes.shown.empty()) << boxes.shown[0].text;  // registration worked
+  form.Check1.UserClick();
+  const std::string runtime = form.Text3.Text();
+
+  ASSERT_TRUE(
+      Shell("mount.exfat-fuse " + loop_ + " " + (base_ / "stick").string() + " >/dev/null 2>&1"));
+  const auto mounted = std::chrono::steady_clock::now();
+  ASSERT_TRUE(SpinUntil([&form] { return !form.Text1.Text().empty(); }, 5000));
+  const auto logged = std::chrono::steady_clock::now();
+  std::printf("mount to log line: %.1f ms\n",
+              std::chrono::duration<double, std::milli>(logged - mounted).count());
+  EXPECT_NE(form.Text1.Text().find("\r\nDevice Type: DBT_DEVTYP_VOLUME 08 "), std::string::npos)
+      << form.Text1.Text();
+
+  // No click: the timer's next tick rescans, compares and copies.
+  ASSERT_TRUE(SpinUntil([&form] { return !form.Timer1.Enabled(); }, 15000));
+  EXPECT_EQ(form.Text2.Text().size(), runtime.size() + 1);
+  ASSERT_EQ(form.List3.ListCount(), 1);
+  EXPECT_EQ(form.List2.Text(), form.List3.List(0));
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(form.Check1.Value(), 0);
+  EXPECT_FALSE(form.Check1.Enabled());
+  EXPECT_EQ(form.labelViewer.Caption(), "FINISHED COPYING");
+  EXPECT_EQ(ReadAll(base_ / "stick" / "a.txt"), "first");
+  EXPECT_EQ(ReadAll(base_ / "stick" / "b.txt"), "second");
+  EXPECT_FALSE(fs::exists(base_ / "stick" / "salvatrix"));
+  program.Window().close();
+}
+
+}  // namespace
+}  // namespace salvatrix
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // A mount namespace can only be entered while the process has one thread, so before Qt.
+  if (::geteuid() != 0) {
+    salvatrix::g_isolation_problem = "needs root to mount a pen drive stand-in";
+  } else if (::unshare(CLONE_NEWNS) != 0 ||
+             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    salvatrix::g_isolation_problem = "cannot make a private mount namespace here";
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+  }
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
