@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/app_info.h"
+#include "platform/device_notifications.h"
+#include "platform/drive_strings.h"
+#include "platform/file_system.h"
+#include "platform/window_hooks.h"
+
+namespace salvatrix::win32 {
+
+/// Texts cross into the Windows API as UTF-16: the core's texts are UTF-8.
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+
+/// GetLogicalDriveStringsA.
+class Win32DriveStrings final : public DriveStrings {
+ public:
+  std::uint32_t GetLogicalDriveStrings(std::uint32_t length, char* buffer) override;
+  /// The drive type and volume label, e.g. "removable drive, label STICK".
+  std::string DescribeDrive(std::string_view root) const override;
+};
+
+/// Window subclassing with GetWindowLongPtrA / SetWindowLongPtrA (GWLP_WNDPROC) and
+/// CallWindowProcA. Procedures made here are real window procedures (a few at most). A Unicode
+/// window hooked this way gets its messages in their ANSI form while hooked: text sent to the
+/// window itself (WM_SETTEXT) passes through the ANSI code page.
+class Win32WindowHooks final : public WindowHooks {
+ public:
+  Win32WindowHooks();
+  ~Win32WindowHooks() override;
+  Win32WindowHooks(const Win32WindowHooks&) = delete;
+  Win32WindowHooks& operator=(const Win32WindowHooks&) = delete;
+
+  /// The view tells which window is the main window once it exists.
+  void SetMainWindow(WindowHandle window) { main_window_ = window; }
+
+  WindowHandle MainWindow() const override { return main_window_; }
+  ProcedureValue GetWindowProcedure(WindowHandle window) override;
+  ProcedureValue SetWindowProcedure(WindowHandle window, ProcedureValue procedure) override;
+  std::intptr_t CallWindowProcedure(ProcedureValue procedure, WindowHandle window,
+                                    std::uint32_t message, std::uintptr_t wparam,
+                                    std::intptr_t lparam) override;
+  /// Fails (throws Failure) when all trampoline slots are taken.
+  ProcedureValue MakeProcedure(Procedure procedure) override;
+  /// Windows vouches for the size fields of the records it sends.
+  std::size_t RecordExtent(std::intptr_t lparam) const override;
+
+  /// An exception must not unwind through the window system, so a procedure made by
+  /// MakeProcedure that throws answers 0 to its message and its exception is kept (the first
+  /// one, per thread; later ones are dropped until it is taken). The message loop calls this
+  /// after every DispatchMessage (and after anything else that can send a message, such as a
+  /// modal box): it rethrows the kept exception and forgets it, or does nothing.
+  static void RethrowPending();
+
+ private:
+  WindowHandle main_window_ = 0;
+  std::uint32_t slots_ = 0;  // a bit per trampoline this object took
+};
+
+/// RegisterDeviceNotificationA / UnregisterDeviceNotification.
+class Win32DeviceNotifications final : public DeviceNotifications {
+ public:
+  std::uintptr_t Register(WindowHandle window, const NotificationFilter& filter,
+                          std::uint32_t flags, std::uint32_t& last_error) override;
+  void Unregister(std::uintptr_t handle) override;
+};
+
+/// The running program's folder and name, from GetModuleFileNameW.
+class Win32AppInfo final : public AppInfo {
+ public:
+  std::string SourceFolder() const override;
+  /// The base name followed by ".exe".
+  std::string ExecutableFileName() const override;
+  /// folder + "\" + name, without doubling the separator at a root ("C:\").
+  std::string JoinPath(std::string_view folder, std::string_view name) const override;
+};
+
+/// The file-system object on Windows: FindFirstFileW listings; copies written to a temporary
+/// file beside the target, flushed (FlushFileBuffers) and moved over it with MoveFileExW
+/// (replace, write-through); wide-character paths throughout.
+class Win32FileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<FileSystemObject> CreateObject() override;
+};
+
+}  // namespace salvatrix::win32

@@ -1,0 +1,219 @@
+#include "platform/win32ui/notes_window.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "app/dialog.h"
+#include "platform/win32/win32_platform.h"
+#include "platform/win32ui/view_metrics.h"
+
+namespace salvatrix::win32ui {
+namespace {
+
+constexpr const wchar_t* kClassName = L"SalvatrixNotesWindow";
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+// A fixed dialog frame, and a tool window so that it stays out of the taskbar.
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW;
+constexpr int kListId = 1;
+constexpr int kPointsPerInch = 72;
+
+HICON LoadProgramIcon(int size) {
+  return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                         MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON, size, size,
+                                         LR_DEFAULTCOLOR | LR_SHARED));
+}
+
+}  // namespace
+
+class NotesWindow::Impl {
+ public:
+  Impl(Dialog& notes, Dispatcher dispatch) : notes_(notes), dispatch_(std::move(dispatch)) {
+    std::weak_ptr<bool> alive = alive_;
+    notes_.opened.Connect([this, alive] {
+      if (!alive.expired()) {
+        Open();
+      }
+    });
+    notes_.closing.Connect([this, alive] {
+      if (!alive.expired()) {
+        Discard();
+      }
+    });
+  }
+
+  ~Impl() { Discard(); }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+
+  HWND Window() const { return window_; }
+
+  void Discard() {
+    if (window_ != nullptr) {
+      ::DestroyWindow(window_);
+    }
+    window_ = nullptr;
+    list_ = nullptr;
+    if (font_ != nullptr) {
+      ::DeleteObject(font_);
+      font_ = nullptr;
+    }
+  }
+
+ private:
+  static ATOM RegisterClassOnce() {
+    static const ATOM atom = [] {
+      WNDCLASSEXW window_class{};
+      window_class.cbSize = sizeof window_class;
+      window_class.lpfnWndProc = &Impl::Procedure;
+      window_class.hInstance = ::GetModuleHandleW(nullptr);
+      window_class.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+      window_class.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+      window_class.lpszClassName = kClassName;
+      window_class.hIcon = LoadProgramIcon(::GetSystemMetrics(SM_CXICON));
+      window_class.hIconSm = LoadProgramIcon(::GetSystemMetrics(SM_CXSMICON));
+      return ::RegisterClassExW(&window_class);
+    }();
+    if (atom == 0) {
+      throw Failure("The notes window cannot be registered");
+    }
+    return atom;
+  }
+
+  void Open() {
+    if (window_ != nullptr) {
+      return;
+    }
+    RegisterClassOnce();
+    const ScreenDpi dpi = GetScreenDpi();
+    const auto x = [&dpi](int twips) { return TwipsToPixels(twips, dpi.x); };
+    const auto y = [&dpi](int twips) { return TwipsToPixels(twips, dpi.y); };
+
+    // The client area has a fixed size and a fixed place on the screen.
+    RECT frame{x(Dialog::kScreenLeft), y(Dialog::kScreenTop),
+               x(Dialog::kScreenLeft) + x(Dialog::kClientWidth),
+               y(Dialog::kScreenTop) + y(Dialog::kClientHeight)};
+    ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    const std::wstring caption = win32::Widen(Dialog::kCaption);
+    HWND window = ::CreateWindowExW(kExStyle, kClassName, caption.c_str(), kStyle, frame.left,
+                                    frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                                    nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+    if (window == nullptr) {
+      throw Failure("The notes window cannot be created: error " +
+                    std::to_string(::GetLastError()));
+    }
+    window_ = window;
+
+    const ListBox& model = notes_.List1();
+    const Geometry& place = model.Place();
+    list_ = ::CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"LISTBOX", L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+        x(place.left), y(place.top), x(place.width), y(place.height), window_,
+        reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)), ::GetModuleHandleW(nullptr),
+        nullptr);
+    const auto hundredths = static_cast<int>(std::lround(Dialog::kFontPoints * 100));
+    const std::wstring face = win32::Widen(Dialog::kFontName);
+    font_ =
+        ::CreateFontW(-::MulDiv(hundredths, dpi.y, kPointsPerInch * 100), 0, 0, 0,
+                      Dialog::kFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face.c_str());
+    ::SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    for (std::int16_t i = 0; i < model.ListCount(); ++i) {
+      const std::wstring text = win32::Widen(model.List(i));
+      ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    ::ShowWindow(window_, SW_SHOW);
+  }
+
+  void ShowSelection() {
+    if (list_ != nullptr && notes_.IsOpen()) {
+      ::SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(notes_.List1().ListIndex()), 0);
+    }
+  }
+
+  LRESULT Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+      case WM_CLOSE:
+        // The model closes the window; a program that is ending closes it regardless.
+        if (!dispatch_([this] { notes_.Close(); }) || notes_.IsOpen()) {
+          Discard();
+        }
+        return 0;
+      case WM_ACTIVATE:
+        if (LOWORD(wparam) != WA_INACTIVE && list_ != nullptr) {
+          ::SetFocus(list_);
+        }
+        return 0;
+      case WM_COMMAND:
+        if (LOWORD(wparam) == kListId && HIWORD(wparam) == LBN_SELCHANGE && notes_.IsOpen()) {
+          const auto index = static_cast<std::int16_t>(::SendMessageW(list_, LB_GETCURSEL, 0, 0));
+          dispatch_([this, index] {
+            if (notes_.IsOpen()) {
+              notes_.List1().UserClick(index);
+            }
+          });
+          ShowSelection();
+        }
+        return 0;
+      case WM_NCDESTROY:
+        if (window == window_) {
+          window_ = nullptr;
+          list_ = nullptr;
+        }
+        break;
+      default:
+        break;
+    }
+    return ::DefWindowProcW(window, message, wparam, lparam);
+  }
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam,
+                                    LPARAM lparam) noexcept {
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+      ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Impl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+      return ::DefWindowProcW(window, message, wparam, lparam);
+    }
+    if (message == WM_NCDESTROY) {
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    }
+    try {
+      return self->Handle(window, message, wparam, lparam);
+    } catch (...) {
+      // Nothing may unwind through the window system: report it as the program's failure.
+      self->dispatch_([error = std::current_exception()] { std::rethrow_exception(error); });
+      return 0;
+    }
+  }
+
+  Dialog& notes_;
+  Dispatcher dispatch_;
+  HWND window_ = nullptr;
+  HWND list_ = nullptr;
+  HFONT font_ = nullptr;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+NotesWindow::NotesWindow(Dialog& notes, Dispatcher dispatch)
+    : impl_(std::make_unique<Impl>(notes, std::move(dispatch))) {}
+
+NotesWindow::~NotesWindow() = default;
+
+WindowHandle NotesWindow::Handle() const {
+  return reinterpret_cast<WindowHandle>(impl_->Window());
+}
+
+void NotesWindow::Discard() {
+  impl_->Discard();
+}
+
+}  // namespace salvatrix::win32ui

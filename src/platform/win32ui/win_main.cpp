@@ -1,0 +1,42 @@
+#include <windows.h>
+
+#include <exception>
+
+#include "app/dispatch.h"
+#include "app/form1.h"
+#include "platform/win32/win32_platform.h"
+#include "platform/win32ui/main_window.h"
+#include "platform/win32ui/win32_message_boxes.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
+  static_cast<void>(instance);
+  static_cast<void>(previous);
+  static_cast<void>(command_line);
+  using namespace salvatrix;
+
+  win32ui::Win32MessageBoxes boxes;
+  // A failure outside any handler (the window cannot be created, say) is shown the same way a
+  // failed handler is, and ends the program with 1.
+  int exit_code = 1;
+  DispatchHandler(boxes, [&boxes, show, &exit_code] {
+    win32::Win32DriveStrings drives;
+    win32::Win32WindowHooks hooks;
+    win32::Win32DeviceNotifications notifications;
+    win32::Win32AppInfo app;
+    win32::Win32FileSystem files;
+    Form1 form(FormServices{drives, boxes, app, files, notifications, hooks});
+
+    // The message hook that Form_Load installs needs the window, so it exists (hidden) first;
+    // it mirrors the models from then on and opens showing what Form_Load put into them.
+    win32ui::MainWindow window(form, boxes);
+    hooks.SetMainWindow(window.Handle());
+    boxes.SetOwner(window.Handle());
+    if (!window.Dispatch([&form] { form.Form_Load(); })) {
+      return;
+    }
+    window.Show(show);
+    exit_code = window.Run();
+    boxes.SetOwner(0);
+  });
+  return exit_code;
+}

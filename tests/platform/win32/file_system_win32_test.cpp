@@ -1,0 +1,148 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "platform/win32/win32_platform.h"
+
+namespace salvatrix::win32 {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::wstring kUnicodeName = L"\u00DCn\u00EFc\u00F6d\u00E9-\u65E5\u672C.txt";
+
+void Write(const fs::path& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
+
+std::vector<std::wstring> Names(const fs::path& folder) {
+  std::vector<std::wstring> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().wstring());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Win32FileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::remove_all(root_);  // wine hands out the same few process ids again and again
+    fs::create_directories(root_ / L"from");
+    fs::create_directories(root_ / L"to");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string U8(const std::wstring& relative) const {
+    return Narrow((root_ / relative).wstring());
+  }
+
+  const fs::path root_ =
+      fs::temp_directory_path() / (L"salvatrix-" + std::to_wstring(::GetCurrentProcessId()));
+  std::unique_ptr<FileSystemObject> fso_ = Win32FileSystem().CreateObject();
+};
+
+TEST_F(Win32FileSystemTest, ListingSeparatesFilesFromFoldersAndFailsOnAFile) {
+  Write(root_ / L"from/a.txt", "a");
+  Write(root_ / L"from" / kUnicodeName, "u");
+  fs::create_directory(root_ / L"from/Sub");
+  const auto folder = fso_->GetFolder(U8(L"from"));
+  std::vector<std::string> files, folders;
+  folder->ForEachFile([&](std::string name) { files.push_back(std::move(name)); });
+  folder->ForEachSubFolder([&](std::string name) { folders.push_back(std::move(name)); });
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"a.txt", Narrow(kUnicodeName)}));
+  EXPECT_EQ(Narrow(kUnicodeName), reinterpret_cast<const char*>(u8"Ünïcödé-日本.txt"));
+  EXPECT_EQ(folders, std::vector<std::string>{"Sub"});
+  // The path, then the system's own words.
+  try {
+    fso_->GetFolder(U8(L"from\\a.txt"));
+    ADD_FAILURE() << "a file opened as a folder";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(std::string(failure.what()).rfind(U8(L"from\\a.txt") + ": ", 0), 0u);
+    EXPECT_GT(std::string(failure.what()).size(), U8(L"from\\a.txt").size() + 4);
+  }
+  EXPECT_THROW(fso_->GetFolder(U8(L"missing")), Failure);
+}
+
+TEST_F(Win32FileSystemTest, CopyIsByteExactUnderAUnicodeNameWithItsTimeAndNoTemporary) {
+  // Past the copy buffer's size, with bytes a text conversion would spoil.
+  std::string data((1 << 20) + 3, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<char>(i * 7);
+  }
+  Write(root_ / L"from" / kUnicodeName, data);
+  const auto old_time =
+      fs::last_write_time(root_ / L"from" / kUnicodeName) - std::chrono::hours(9999);
+  fs::last_write_time(root_ / L"from" / kUnicodeName, old_time);
+
+  fso_->CopyFile(U8(L"from\\" + kUnicodeName), U8(L"to\\" + kUnicodeName), true);
+  EXPECT_TRUE(Read(root_ / L"to" / kUnicodeName) == data);
+  EXPECT_EQ(fs::last_write_time(root_ / L"to" / kUnicodeName), old_time);
+  EXPECT_EQ(Names(root_ / L"to"), std::vector<std::wstring>{kUnicodeName});
+}
+
+TEST_F(Win32FileSystemTest, ReplacingLeavesNoTemporaryAndAFailureLeavesTheOldFile) {
+  Write(root_ / L"from/f.txt", "new");
+  Write(root_ / L"to/f.txt", "old");
+  EXPECT_THROW(fso_->CopyFile(U8(L"from\\f.txt"), U8(L"to\\f.txt"), false), Failure);
+  EXPECT_EQ(Read(root_ / L"to/f.txt"), "old");
+  fso_->CopyFile(U8(L"from\\f.txt"), U8(L"to\\f.txt"), true);
+  EXPECT_EQ(Read(root_ / L"to/f.txt"), "new");
+
+  // Another program holds the destination open and does not let it go: the data is copied, the
+  // move fails.
+  Write(root_ / L"from/f.txt", "newer");
+  HANDLE held = ::CreateFileW((root_ / L"to/f.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_THROW(fso_->CopyFile(U8(L"from\\f.txt"), U8(L"to\\f.txt"), true), Failure);
+  ::CloseHandle(held);
+  fs::create_directory(root_ / L"to/dir");
+  EXPECT_THROW(fso_->CopyFile(U8(L"from\\f.txt"), U8(L"to\\dir"), true), Failure);
+  EXPECT_THROW(fso_->CopyFile(U8(L"from\\gone.txt"), U8(L"to\\f.txt"), true), Failure);
+  EXPECT_EQ(Read(root_ / L"to/f.txt"), "new");
+  EXPECT_EQ(Names(root_ / L"to"), (std::vector<std::wstring>{L"dir", L"f.txt"}));
+}
+
+TEST_F(Win32FileSystemTest, CopyFolderMergesIntoTheDestinationAndReplacesFiles) {
+  fs::create_directories(root_ / L"from/tree/empty");
+  fs::create_directories(root_ / L"from/tree/a/b");
+  Write(root_ / L"from/tree/x.txt", "x new");
+  Write(root_ / L"from/tree/a/b/deep.txt", "deep");
+  fs::create_directories(root_ / L"to/tree/a");
+  Write(root_ / L"to/tree/x.txt", "x old");
+  Write(root_ / L"to/tree/a/keep.txt", "keep");
+
+  fso_->CopyFolder(U8(L"from\\tree"), U8(L"to\\tree"), true);
+  fso_->Flush(Narrow(root_.wstring()));
+  EXPECT_EQ(Read(root_ / L"to/tree/x.txt"), "x new");
+  EXPECT_EQ(Read(root_ / L"to/tree/a/keep.txt"), "keep");
+  EXPECT_EQ(Read(root_ / L"to/tree/a/b/deep.txt"), "deep");
+  EXPECT_TRUE(fs::is_directory(root_ / L"to/tree/empty"));
+
+  // A folder copied into itself stops at the copy; a file where a folder is needed fails.
+  fso_->CopyFolder(U8(L"from"), U8(L"from\\tree\\inner"), true);
+  EXPECT_EQ(Read(root_ / L"from/tree/inner/tree/x.txt"), "x new");
+  EXPECT_FALSE(fs::exists(root_ / L"from/tree/inner/tree/inner"));
+  Write(root_ / L"to/clash", "file");
+  fs::create_directory(root_ / L"from/clash");
+  EXPECT_THROW(fso_->CopyFolder(U8(L"from\\clash"), U8(L"to\\clash"), true), Failure);
+  EXPECT_EQ(Read(root_ / L"to/clash"), "file");
+}
+
+}  // namespace
+}  // namespace salvatrix::win32
