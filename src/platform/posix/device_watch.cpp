@@ -35,37 +35,6 @@ std::uint32_t GetLittleEndian32(const NotificationFilter& bytes, std::size_t off
   return value;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-std::string DecodeHexEscapes(std::string_view text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
-      const int high = HexValue(text[i + 2]);
-      const int low = HexValue(text[i + 3]);
-      if (high >= 0 && low >= 0) {
-        decoded += static_cast<char>(high * 16 + low);
-        i += 3;
-        continue;
-      }
-    }
-    decoded += text[i];
-  }
-  return decoded;
-}
-
 // SCSI inquiry strings come padded with blanks, and a decoded escape may be any byte; a NUL
 // would cut the name short where the core reads it.
 std::string Tidy(std::string_view text) {
@@ -94,7 +63,7 @@ std::string_view Property(const DeviceProperties& properties, const std::string&
 // The plain properties have blanks replaced by underscores; the _ENC ones keep the device's
 // own spelling.
 std::string Preferred(const DeviceProperties& properties, const std::string& name) {
-  std::string encoded = Tidy(DecodeHexEscapes(Property(properties, name + "_ENC")));
+  std::string encoded = Tidy(DecodeUdevEscapes(Property(properties, name + "_ENC")));
   return encoded.empty() ? Tidy(Property(properties, name)) : encoded;
 }
 

@@ -67,25 +67,6 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
   }
 }
 
-// udev names the by-label links with \xNN escapes for blanks, slashes and other awkward bytes.
-std::string DecodeUdevEscapes(std::string_view name) {
-  std::string decoded;
-  decoded.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x') {
-      const int high = HexValue(name[i + 2]);
-      const int low = HexValue(name[i + 3]);
-      if (high >= 0 && low >= 0) {
-        decoded += static_cast<char>(high * 16 + low);
-        i += 3;
-        continue;
-      }
-    }
-    decoded += name[i];
-  }
-  return decoded;
-}
-
 // Both sides are resolved because a source such as /dev/mapper/x is itself a link, and the
 // by-label links are relative ("../../sdb1").
 std::string ResolvedPath(const fs::path& path) {
@@ -164,6 +145,24 @@ Drive MakeDrive(char letter, const MountEntry& entry) {
 }
 
 }  // namespace
+
+std::string DecodeUdevEscapes(std::string_view name) {
+  std::string decoded;
+  decoded.reserve(name.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x') {
+      const int high = HexValue(name[i + 2]);
+      const int low = HexValue(name[i + 3]);
+      if (high >= 0 && low >= 0) {
+        decoded += static_cast<char>(high * 16 + low);
+        i += 3;
+        continue;
+      }
+    }
+    decoded += name[i];
+  }
+  return decoded;
+}
 
 std::string DecodeMountEscapes(std::string_view field) {
   std::string decoded;

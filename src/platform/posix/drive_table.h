@@ -23,6 +23,9 @@ struct MountEntry {
 /// Decodes the octal escapes the kernel writes into mountinfo fields (\040, \011, \012, \134).
 std::string DecodeMountEscapes(std::string_view field);
 
+/// Decodes the \xNN escapes udev writes into link names and encoded properties.
+std::string DecodeUdevEscapes(std::string_view text);
+
 /// Parses one mountinfo line; nothing when the line is malformed.
 std::optional<MountEntry> ParseMountInfoLine(std::string_view line);
 
