@@ -7,7 +7,8 @@
 
 namespace salvatrix {
 
-bool DispatchHandler(MessageBoxes& boxes, const std::function<void()>& handler) {
+bool DispatchHandler(MessageBoxes& boxes, const std::function<void()>& handler,
+                     const std::function<void()>& before_report) {
   std::string text;
   try {
     handler();
@@ -16,6 +17,9 @@ bool DispatchHandler(MessageBoxes& boxes, const std::function<void()>& handler) 
     text = error.what();
   } catch (...) {
     text = "An unexpected error occurred.";
+  }
+  if (before_report) {
+    before_report();
   }
   // Shown outside the catch block so that a box that fails in turn does not nest exceptions.
   boxes.Show(text.empty() ? "An unexpected error occurred." : text, kApplicationTitle,

@@ -124,7 +124,10 @@ TEST(DispatchTest, UncaughtFailureIsShownAndEndsTheProgram) {
   ScriptedMessageBoxes boxes;
   EXPECT_TRUE(DispatchHandler(boxes, [] {}));
   EXPECT_FALSE(DispatchHandler(boxes, [] { throw Failure("Path not found: /gone"); }));
-  EXPECT_FALSE(DispatchHandler(boxes, [] { throw 42; }));
+  int boxes_when_stopped = -1;
+  EXPECT_FALSE(DispatchHandler(
+      boxes, [] { throw 42; }, [&] { boxes_when_stopped = static_cast<int>(boxes.shown.size()); }));
+  EXPECT_EQ(boxes_when_stopped, 1);  // the view stops its handlers before the box opens
   ASSERT_EQ(boxes.shown.size(), 2u);
   EXPECT_EQ(boxes.shown[0].text, "Path not found: /gone");
   EXPECT_EQ(boxes.shown[0].caption, "Salvatrix");

@@ -370,14 +370,7 @@ bool MainWindow::Dispatch(const std::function<void()>& handler) {
   }
   // The timers stop before the failure box opens: its nested event loop must not run more
   // handlers against a program that is about to end.
-  const bool ran = DispatchHandler(boxes_, [this, &handler] {
-    try {
-      handler();
-    } catch (...) {
-      StopHandlers();
-      throw;
-    }
-  });
+  const bool ran = DispatchHandler(boxes_, handler, [this] { StopHandlers(); });
   if (ran) {
     return true;
   }

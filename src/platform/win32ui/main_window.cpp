@@ -124,16 +124,14 @@ class MainWindow::Impl {
     }
     // The clocks stop before the failure box opens: its modal loop must not run more handlers
     // against a program that is about to end.
-    const bool ran = DispatchHandler(boxes_, [this, &handler] {
-      try {
-        TakePending();
-        handler();
-        TakePending();
-      } catch (...) {
-        StopHandlers();
-        throw;
-      }
-    });
+    const bool ran = DispatchHandler(
+        boxes_,
+        [this, &handler] {
+          TakePending();
+          handler();
+          TakePending();
+        },
+        [this] { StopHandlers(); });
     if (ran) {
       return true;
     }
