@@ -8,9 +8,9 @@ FOLDER ?=
 # Debian packages the build and the tests need.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
         clang-format xvfb xauth exfatprogs exfat-fuse \
-        g++-mingw-w64-x86-64-posix googletest wine64 wine
+        g++-mingw-w64-x86-64-posix googletest wine64 wine rsync strace
 
-.PHONY: deps configure build run test test-dev test-asan windows test-windows format \
+.PHONY: deps configure build run test test-dev test-asan windows test-windows bench format \
         format-check clean
 
 deps:
@@ -64,6 +64,21 @@ windows: deps
 # Its tests run under wine, one program at a time; the window tests need a display.
 test-windows: windows
 	WINEDEBUG=-all xvfb-run -a ctest --preset windows
+
+# make bench          as root: the copy through the program's window against cp and rsync on
+#                     ext4 and exFAT loop sticks, start-up against a minimal Qt window, idle
+#                     wake-ups (the figures in README.md); about an hour
+# make bench QUICK=1  the same with small data and few rounds, to see that it all runs
+bench:
+	@if [ "$$(id -u)" != 0 ]; then \
+	  echo "make bench: skipped: it needs root (loop devices and mounts in a private mount namespace)"; \
+	  exit 0; \
+	fi; \
+	$(MAKE) --no-print-directory deps && \
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSALVATRIX_TESTS=OFF \
+	  -DCMAKE_CXX_FLAGS=-Wno-restrict >/dev/null && \
+	cmake --build build/bench -j $(JOBS) --target salvatrix_bench && \
+	bench/run_bench.sh build/bench/bench/salvatrix_bench $(if $(QUICK),quick,full)
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 

@@ -1,81 +1,268 @@
 #!/usr/bin/env bash
-# Compares copy_bench (the program's own copy job) with "cp -r SRC/* DST && sync" on two data sets: one 1 GiB file, and
-# 20,000 files of 4 KiB in 200 folders. Each tool runs 3 times (or $ROUNDS), alternating which
-# goes first; the medians and their ratio (copy_bench / cp+sync) are printed.
+# The figures behind README.md ("make bench" runs this as root).
 #
-# usage: bench/run_bench.sh COPY_BENCH [WORK_DIR]
-#   COPY_BENCH  the built copy_bench program
-#   WORK_DIR    where the data goes (default: $TMPDIR or /tmp); sources and copies all live
-#               there, so both tools copy within one filesystem. Removed again at the end.
+# usage: bench/run_bench.sh SALVATRIX_BENCH [full|quick]
+#
+# 1. Copy. The program copies each data set through its real window onto a loop-device pen drive
+#    (salvatrix_bench copy: the stick arrives, Rescan, Select/Deselect All under the sub-folders,
+#    Copy Files to Drive, confirmed), against "cp -r --preserve=mode,timestamps" + "sync -f" and
+#    against "rsync -a" + "sync -f", on ext4 and on exFAT over FUSE. Every run gets a freshly
+#    made, empty filesystem; the program's run mounts it after its window is up, the others
+#    before their clock starts. The source data stays warm in the page cache for every run (it is
+#    read once beforehand); the destination starts cold, a new filesystem each time. Runs are
+#    paired and alternate: each round runs all three tools, the first of them rotating. The
+#    ratios program/cp and program/rsync are taken per round and shown as min/median/max.
+# 2. Start-up to an idle window with 10, 10,000 and 32,767 files against a minimal Qt window
+#    listing the same names, paired and alternating (salvatrix_bench startup), with the time of
+#    ticking and unticking "Select/Deselect All" on the full list and the peak memory.
+# 3. Wake-ups: poll/ppoll calls of the idle program in 60 s with its window active (full only).
+#
+# "quick" uses small data and few rounds, to see that everything runs; only "full" gives figures.
+# BENCH_SETS (default "big tree flat mixed") and BENCH_FILESYSTEMS (default "ext4 exfat") pick
+# what the copy part measures; BENCH_PARTS (default "copy startup idle") picks the parts.
+# Needs root, a private mount namespace (entered here), losetup, mkfs.ext4, mkfs.exfat,
+# mount.exfat-fuse, rsync, strace and, for a real X server, xvfb-run (else Qt's offscreen
+# platform).
 set -euo pipefail
 
+skip() {
+  echo "make bench: skipped: $*"
+  exit 0
+}
+
 if [[ $# -lt 1 || ! -x $1 ]]; then
-  echo "usage: $0 COPY_BENCH [WORK_DIR]" >&2
+  echo "usage: $0 SALVATRIX_BENCH [full|quick]" >&2
   exit 2
 fi
 bench=$(realpath "$1")
-work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/salvatrix-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-rounds=${ROUNDS:-3}
+mode=${2:-full}
+[[ $(id -u) == 0 ]] || skip "it needs root (loop devices and mounts in a private mount namespace)"
+for tool in losetup unshare mkfs.ext4 mkfs.exfat mount.exfat-fuse rsync strace; do
+  command -v "$tool" >/dev/null || skip "$tool is missing (make deps installs it)"
+done
+
+# Everything below runs in a mount namespace of its own, and under a virtual X server when there
+# is one, so that the window really talks to a display.
+if [[ -z ${SALVATRIX_BENCH_INSIDE:-} ]]; then
+  export SALVATRIX_BENCH_INSIDE=1
+  if command -v xvfb-run >/dev/null; then
+    exec unshare -m --propagation private xvfb-run -a -s "-screen 0 1280x1024x24" \
+      env QT_QPA_PLATFORM=xcb "$0" "$@"
+  fi
+  exec unshare -m --propagation private env QT_QPA_PLATFORM=offscreen "$0" "$@"
+fi
+
+sets=${BENCH_SETS:-big tree flat mixed}
+filesystems=${BENCH_FILESYSTEMS:-ext4 exfat}
+parts=${BENCH_PARTS:-copy startup idle}
+wants() { [[ " $parts " == *" $1 "* ]]; }
+
+if [[ $mode == quick ]]; then
+  rounds=2 startup_rounds=3 big_mib=64 tree_folders=20 flat_files=400 mixed_files=40
+else
+  rounds=5 startup_rounds=7 big_mib=1024 tree_folders=200 flat_files=4000 mixed_files=500
+fi
+
+work=$(mktemp -d /var/tmp/salvatrix-bench.XXXXXX)
+export XDG_RUNTIME_DIR=$work/xdg
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+mnt=$work/stick
+mkdir "$mnt"
+loops=()
+cleanup() {
+  umount "$mnt" 2>/dev/null || true
+  for loop in "${loops[@]}"; do
+    losetup -d "$loop" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
 
 now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f\n", b - a }'; }
+
+# ---- data ----
 
 make_big() {
-  mkdir -p "$1"
-  dd if=/dev/urandom of="$1/big.bin" bs=1M count=1024 status=none
+  head -c $((big_mib << 20)) /dev/urandom >"$1/big.bin"
 }
 
-make_small() {
-  local folder
-  for folder in $(seq -w 1 200); do
-    mkdir -p "$1/folder$folder"
-    head -c $((100 * 4096)) /dev/urandom | split -b 4096 -a 3 - "$1/folder$folder/file"
+make_tree() {
+  local i
+  for ((i = 1; i <= tree_folders; i++)); do
+    mkdir "$1/folder$i"
+    head -c $((100 * 4096)) /dev/urandom | split -b 4096 -a 3 - "$1/folder$i/file"
   done
 }
 
-# Prints the seconds one run of the named tool takes, into a new, empty destination. Copies are
-# only removed once a data set is done: ext4 without a journal looks past every inode freed in
-# the last minutes when it makes a new one, so deleting in between would slow each later run.
-run_once() {
-  local tool=$1 src=$2 dst=$3 start end
-  mkdir "$dst"
-  sync
-  start=$(now)
-  if [[ $tool == cp ]]; then
-    cp -r "$src"/* "$dst" && sync
+make_flat() {
+  head -c $((flat_files * 4096)) /dev/urandom | split -b 4096 -a 5 - "$1/file"
+}
+
+# Sizes spread evenly on a log scale from 100 KiB to 10 MiB (many small, few large), the same
+# sizes on every run of the bench.
+make_mixed() {
+  awk -v n="$mixed_files" 'BEGIN { srand(13); for (i = 1; i <= n; i++)
+      printf "%d %d\n", i, int(exp(log(102400) + rand() * (log(10485760) - log(102400)))) }' |
+    while read -r i size; do
+      head -c "$size" /dev/urandom >"$1/file$i.bin"
+    done
+}
+
+summary() { # folder: "N files, M folders, S MiB"
+  awk -v f="$(find "$1" -type f | wc -l)" -v d="$(find "$1" -mindepth 1 -type d | wc -l)" \
+    -v b="$(du -sb "$1" | cut -f1)" 'BEGIN { printf "%d files, %d folders, %.0f MiB", f, d, b / 1048576 }'
+}
+
+# ---- sticks ----
+
+declare -A loop_of
+for fs in ext4 exfat; do
+  truncate -s 2G "$work/$fs.img"
+  loop_of[$fs]=$(losetup -f --show "$work/$fs.img")
+  loops+=("${loop_of[$fs]}")
+done
+
+fresh_fs() {
+  local fs=$1 loop=${loop_of[$1]}
+  if [[ $fs == ext4 ]]; then
+    # Inode tables and journal written now, not by a kernel thread during the copy.
+    mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$loop"
   else
-    "$bench" "$src" "$dst" >/dev/null
+    mkfs.exfat "$loop" >/dev/null
   fi
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
-}
-
-median() { printf '%s\n' "$@" | sort -g | sed -n "$(((${#@} + 1) / 2))p"; }
-
-measure() {
-  local name=$1 src=$2 cp_times=() our_times=() round
-  for ((round = 1; round <= rounds; round++)); do
-    if ((round % 2)); then
-      cp_times+=("$(run_once cp "$src" "$work/cp$round")")
-      our_times+=("$(run_once ours "$src" "$work/ours$round")")
-    else
-      our_times+=("$(run_once ours "$src" "$work/ours$round")")
-      cp_times+=("$(run_once cp "$src" "$work/cp$round")")
-    fi
-  done
-  rm -rf "$work"/cp* "$work"/ours*
   sync
-  local cp_median our_median
-  cp_median=$(median "${cp_times[@]}")
-  our_median=$(median "${our_times[@]}")
-  printf '%-22s cp+sync %7.3f s   copy_bench %7.3f s   ratio %.2f\n' "$name" "$cp_median" \
-    "$our_median" "$(awk -v a="$our_median" -v b="$cp_median" 'BEGIN { print a / b }')"
-  printf '%-22s   runs: cp+sync %s | copy_bench %s\n' "" "${cp_times[*]}" "${our_times[*]}"
 }
 
-echo "Generating data in $work ..."
-make_big "$work/big"
-make_small "$work/small"
-sync
-measure "1 x 1 GiB" "$work/big"
-measure "20000 x 4 KiB" "$work/small"
+mount_command() {
+  if [[ $1 == ext4 ]]; then
+    echo mount -t ext4 "${loop_of[$1]}" "$mnt"
+  else
+    echo mount.exfat-fuse "${loop_of[$1]}" "$mnt"
+  fi
+}
+
+# Checks that the stick holds what the source holds (names and sizes), then unmounts it.
+check_and_unmount() {
+  local src=$1 tool=$2
+  if ! diff <(cd "$src" && find . -type f -printf '%P %s\n' | sort) \
+    <(cd "$mnt" && find . -type f -printf '%P %s\n' | sort) >/dev/null; then
+    echo "  $tool left a different copy on the stick" >&2
+    umount "$mnt"
+    exit 1
+  fi
+  umount "$mnt"
+}
+
+# Prints the seconds one copy takes.
+run_tool() {
+  local tool=$1 fs=$2 src=$3 start end seconds
+  fresh_fs "$fs"
+  case $tool in
+    program)
+      # shellcheck disable=SC2046
+      seconds=$("$bench" copy "$src" "$mnt" $(mount_command "$fs"))
+      ;;
+    cp | rsync)
+      $(mount_command "$fs")
+      sync
+      start=$(now)
+      if [[ $tool == cp ]]; then
+        cp -r --preserve=mode,timestamps "$src/." "$mnt/"
+      else
+        # exFAT keeps no owners or modes: rsync reports that it could not set them (23).
+        rsync -a "$src/" "$mnt/" 2>/dev/null || (($? == 23))
+      fi
+      sync -f "$mnt"
+      end=$(now)
+      seconds=$(elapsed "$start" "$end")
+      ;;
+  esac
+  check_and_unmount "$src" "$tool"
+  echo "$seconds"
+}
+
+spread() { # values... -> min/median/max
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+    printf "%.2f/%.2f/%.2f", v[1], v[int((NR + 1) / 2)], v[NR] }'
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2)] }'; }
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f\n", a / b }'; }
+
+measure_copy() {
+  local fs=$1 name=$2 src=$3 round order tool t
+  local -a program=() cp=() rsync=() by_cp=() by_rsync=()
+  local tools=(program cp rsync)
+  for ((round = 0; round < rounds; round++)); do
+    order=("${tools[@]:round%3}" "${tools[@]:0:round%3}")
+    declare -A took=()
+    for tool in "${order[@]}"; do
+      took[$tool]=$(run_tool "$tool" "$fs" "$src")
+    done
+    program+=("${took[program]}") cp+=("${took[cp]}") rsync+=("${took[rsync]}")
+    by_cp+=("$(ratio "${took[program]}" "${took[cp]}")")
+    by_rsync+=("$(ratio "${took[program]}" "${took[rsync]}")")
+    unset took
+  done
+  printf '  %-6s %-18s program %7.3f s   cp %7.3f s   rsync %7.3f s   program/cp %s   program/rsync %s\n' \
+    "$fs" "$name" "$(median "${program[@]}")" "$(median "${cp[@]}")" "$(median "${rsync[@]}")" \
+    "$(spread "${by_cp[@]}")" "$(spread "${by_rsync[@]}")"
+}
+
+echo "salvatrix bench ($mode): $(nproc) cores, $(uname -r), Qt platform $QT_QPA_PLATFORM"
+if wants copy; then
+  echo "Making the data in $work ..."
+  for set in $sets; do
+    mkdir -p "$work/data/$set"
+    "make_$set" "$work/data/$set"
+  done
+fi
+
+declare -A title=([big]="1 file" [tree]="files in folders" [flat]="top-level files"
+  [mixed]="mixed sizes")
+if wants copy; then
+  echo
+  echo "Copy through the window (medians of $rounds paired rounds; ratios min/median/max):"
+  for set in $sets; do
+    src=$work/data/$set
+    echo "  data: ${title[$set]}: $(summary "$src")"
+    find "$src" -type f -exec cat {} + >/dev/null # warm, as it stays for every run
+    for fs in $filesystems; do
+      measure_copy "$fs" "$set" "$src"
+    done
+  done
+fi
+
+if wants startup; then
+  echo
+  echo "Start-up to an idle window against a minimal Qt window ($startup_rounds paired rounds; min/median/max):"
+  for count in 10 10000 32767; do
+    folder=$work/names$count
+    mkdir "$folder"
+    (cd "$folder" && seq -f "file%05g.txt" 1 "$count" | xargs touch)
+    echo " $count files:"
+    "$bench" startup "$folder" "$startup_rounds"
+  done
+fi
+
+if [[ $mode == full ]] && wants idle; then
+  mkdir -p "$work/names10"
+  touch "$work/names10/file1.txt"
+  echo
+  echo "Wake-ups in 60 idle seconds, window active (poll and ppoll calls, all threads):"
+  log=$work/idle.out
+  "$bench" idle "$work/names10" >"$log" 2>/dev/null &
+  idle_pid=$!
+  for _ in $(seq 100); do
+    grep -q ready "$log" && break
+    sleep 0.1
+  done
+  sleep 2
+  timeout -s INT 60 strace -f -c -e trace=poll,ppoll -p "$idle_pid" -o "$work/strace.out" 2>/dev/null || true
+  kill "$idle_pid"
+  wait "$idle_pid" 2>/dev/null || true
+  calls=$(awk '$NF == "poll" || $NF == "ppoll" { sum += $4 } END { print sum + 0 }' "$work/strace.out")
+  echo "  $calls ($(sed 's/ready //' "$log") has the focus)"
+fi

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace salvatrix::bench {
+
+/// Each takes the arguments after the command's own name (argv[0] is the command).
+int RunCopy(int argc, char** argv);
+int RunStartup(int argc, char** argv);
+int RunStartupChild(int argc, char** argv);
+int RunIdle(int argc, char** argv);
+
+}  // namespace salvatrix::bench
