@@ -11,7 +11,7 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev l
         g++-mingw-w64-x86-64-posix googletest wine64 wine
 
 .PHONY: deps configure build run test test-dev test-asan windows test-windows format \
-        format-check clean
+        format-check clean icon screenshots
 
 deps:
 	@missing=""; \
@@ -64,6 +64,11 @@ windows: deps
 # Its tests run under wine, one program at a time; the window tests need a display.
 test-windows: windows
 	WINEDEBUG=-all xvfb-run -a ctest --preset windows
+
+# The Windows program's icon file, written from the program icon (a test checks that they agree).
+icon: configure
+	cmake --build --preset dev --target salvatrix_make_icon
+	build/dev/tools/salvatrix_make_icon src/platform/win32ui/salvatrix.ico
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
