@@ -105,7 +105,8 @@ bool CaptionFits(const QFont& font, const CaptionPlace& caption) {
 QString InstalledFace(const QStringList& wanted) {
   for (const QString& name : wanted) {
     // fontconfig answers a request for a missing face with another one; only the face it
-    // actually draws with tells whether that has the wanted widths.
+    // actually draws with tells whether that has the wanted widths. No style hint: with one,
+    // fontconfig answers with its generic sans before it looks at the Arial alias.
     const QString drawn = QFontInfo(QFont(name)).family();
     if (wanted.contains(drawn, Qt::CaseInsensitive) && QFontDatabase::hasFamily(drawn)) {
       return drawn;
