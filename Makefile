@@ -9,10 +9,11 @@ FOLDER ?=
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
         clang-format xvfb xauth exfatprogs exfat-fuse \
         g++-mingw-w64-x86-64-posix googletest wine64 wine \
-        udev udisks2 dbus libsystemd-dev
+        udev udisks2 dbus libsystemd-dev \
+        fontconfig fonts-dejavu-core fonts-liberation2
 
 .PHONY: deps configure build run test test-dev test-asan windows test-windows format \
-        format-check clean
+        format-check clean icon screenshots
 
 deps:
 	@missing=""; \
@@ -65,6 +66,21 @@ windows: deps
 # Its tests run under wine, one program at a time; the window tests need a display.
 test-windows: windows
 	WINEDEBUG=-all xvfb-run -a ctest --preset windows
+
+# The Windows program's icon file, written from the program icon (a test checks that they agree).
+icon: configure
+	cmake --build --preset dev --target salvatrix_make_icon
+	build/dev/tools/salvatrix_make_icon src/platform/win32ui/salvatrix.ico
+
+# Pictures of both programs' main and notes windows in build/screenshots, with the machine's
+# fonts and with DejaVu's only (see tools/screenshots.sh).
+screenshots: configure
+	cmake --build --preset dev -j $(JOBS) --target salvatrix_screenshots
+	cmake --preset windows -DSALVATRIX_NO_WIN32UI=OFF
+	cmake --build --preset windows -j $(JOBS) --target salvatrix salvatrix_wine_windows
+	tools/screenshots.sh build/screenshots build/dev/tools/salvatrix_screenshots \
+	  build/dev/tests/dejavu_only_fonts.conf build/windows/salvatrix.exe \
+	  build/windows/tools/salvatrix_wine_windows.exe
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
