@@ -67,7 +67,8 @@ Handle OpenInside(const std::wstring& path, DWORD access, DWORD flags, bool link
   Handle handle = OpenSource(path, access, flags);
   if (!handle.valid()) {
     const DWORD error = ::GetLastError();
-    if (link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+    if (link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                 error == ERROR_CANT_RESOLVE_FILENAME)) {  // the last: links in a circle
       return Handle();
     }
     FailAt(path, error);
