@@ -80,9 +80,9 @@ class Win32AppInfo final : public AppInfo {
   std::string JoinPath(std::string_view folder, std::string_view name) const override;
 };
 
-/// The file-system object on Windows: FindFirstFileW listings; copies written to a temporary
-/// file beside the target, flushed (FlushFileBuffers) and moved over it with MoveFileExW
-/// (replace, write-through); wide-character paths throughout.
+/// The file-system object on Windows: FindFirstFileW listings; copies written to a hidden
+/// temporary file beside the target, flushed (FlushFileBuffers) and renamed over it through its
+/// handle; no link on the destination followed; wide-character paths throughout.
 class Win32FileSystem final : public FileSystem {
  public:
   std::unique_ptr<FileSystemObject> CreateObject() override;
