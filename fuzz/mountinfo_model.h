@@ -72,24 +72,22 @@ inline std::string ReferenceUnescape(std::string_view field) {
   return raw;
 }
 
-// A line exactly as the kernel writes it: mount id, parent id, major:minor, root, mount
-// point, options, optional fields, "-", type, source, super options.
+// A line as the kernel writes it: mount id, parent id, major:minor, root, mount point,
+// options, any number of optional fields, "-", type, source, super options. Read as leniently
+// as the program means to: any non-empty root, and fields after the super options ignored.
 inline std::optional<MountEntry> ReferenceParse(std::string_view line) {
   const std::vector<std::string_view> f = Split(line, " ");
-  if (f.size() < 10) {
-    return std::nullopt;
-  }
   std::size_t dash = 6;
   while (dash < f.size() && f[dash] != "-") {
     ++dash;
   }
-  if (dash + 4 != f.size()) {
+  if (dash + 4 > f.size()) {
     return std::nullopt;
   }
   const auto colon = f[2].find(':');
   if (!AllDigits(f[0]) || !AllDigits(f[1]) || colon == std::string_view::npos ||
-      !AllDigits(f[2].substr(0, colon)) || !AllDigits(f[2].substr(colon + 1)) ||
-      !f[3].starts_with('/') || !f[4].starts_with('/') || f[dash + 1].empty()) {
+      !AllDigits(f[2].substr(0, colon)) || !AllDigits(f[2].substr(colon + 1)) || f[3].empty() ||
+      !f[4].starts_with('/') || f[dash + 1].empty()) {
     return std::nullopt;
   }
   return MountEntry{std::string(f[0]),
