@@ -29,18 +29,18 @@ fi
 log="$scratch/last-run.log"
 finding() {
   tail -n 60 "$log" >&2
-  echo "$name: FINDING (whole output in $log; the input is kept in $scratch/findings)" >&2
+  echo "$name: FINDING while $1 (whole output in $log)" >&2
   exit 1
 }
 
 echo "== $name: replaying ${#seeds[@]} committed inputs"
-"$binary" "${options[@]}" "${seeds[@]}" >"$log" 2>&1 || finding
+"$binary" "${options[@]}" "${seeds[@]}" >"$log" 2>&1 || finding "replaying the committed input named above"
 
 echo "== $name: fuzzing for $seconds s"
 run=$(mktemp -d "$scratch/run.XXXXXX")
 trap 'rm -rf "$run"' EXIT
 "$binary" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
-  "$run" "$scratch/corpus" "$corpus" >"$log" 2>&1 || finding
+  "$run" "$scratch/corpus" "$corpus" >"$log" 2>&1 || finding "fuzzing; the input is kept in $scratch/findings"
 grep '^stat::number_of_executed_units\|^stat::new_units_added' "$log"
-"$binary" -merge=1 "$scratch/corpus" "$run" >"$log" 2>&1 || finding
+"$binary" -merge=1 "$scratch/corpus" "$run" >"$log" 2>&1 || finding "merging into $scratch/corpus"
 echo "== $name: no finding; the scratch corpus holds $(find "$scratch/corpus" -type f | wc -l) inputs"
