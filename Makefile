@@ -8,12 +8,12 @@ FOLDER ?=
 # Debian packages the build and the tests need.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
         clang-format xvfb xauth exfatprogs exfat-fuse \
-        g++-mingw-w64-x86-64-posix googletest wine64 wine \
+        g++-mingw-w64-x86-64-posix googletest wine64 wine clang libclang-rt-14-dev \
         udev udisks2 dbus libsystemd-dev \
         fontconfig fonts-dejavu-core fonts-liberation2
 
-.PHONY: deps configure build run test test-dev test-asan windows test-windows format \
-        format-check clean icon screenshots
+.PHONY: deps configure build run test test-dev test-asan windows test-windows fuzz-build fuzz \
+        test-fuzz format format-check clean icon screenshots
 
 deps:
 	@missing=""; \
@@ -47,7 +47,7 @@ run: build
 	  exec build/dev/salvatrix; \
 	fi
 
-test: test-dev test-asan test-windows
+test: test-dev test-asan test-windows test-fuzz
 
 test-dev: build
 	ctest --preset dev -j $(JOBS)
@@ -81,6 +81,22 @@ screenshots: configure
 	tools/screenshots.sh build/screenshots build/dev/tools/salvatrix_screenshots \
 	  build/dev/tests/dejavu_only_fonts.conf build/windows/salvatrix.exe \
 	  build/windows/tools/salvatrix_wine_windows.exe
+
+# The libFuzzer targets (fuzz/), built with clang. Each run replays the committed corpus, then
+# fuzzes, keeping new inputs in build/fuzz/fuzz-scratch; a finding fails and is kept there.
+FUZZ_SECONDS ?= 300
+FUZZ_TEST_SECONDS ?= 20
+
+fuzz-build: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+# make fuzz                   fuzzes each target for FUZZ_SECONDS, one after the other
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -V --timeout $$(( $(FUZZ_SECONDS) + 600 ))
+
+test-fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) ctest --preset fuzz
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
