@@ -95,8 +95,10 @@ TEST_F(PosixFileSystemTest, DriveRootsResolveToTheMountAndAnUnmountedDriveFails)
   EXPECT_TRUE(fs::exists(base_ / "stick" / "a.txt"));
   EXPECT_TRUE(fs::exists(base_ / "stick" / "odd\\name.txt"));
 
-  // Unplugged after the rescan: the copy must not land in the bare mount point folder.
+  // Unplugged after the rescan: the next job's copy must not land in the bare mount point
+  // folder. (A job reads the mount table once; a drive pulled during it fails its writes.)
   WriteMountTable(false);
+  fso = files.CreateObject();
   EXPECT_THROW(fso->CopyFile((base_ / "src" / "a.txt").string(), "D:\\b.txt", true), Failure);
   EXPECT_THROW(fso->CopyFolder((base_ / "src").string(), "D:\\src", true), Failure);
   EXPECT_FALSE(fs::exists(base_ / "stick" / "b.txt"));
