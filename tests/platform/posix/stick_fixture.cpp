@@ -169,13 +169,14 @@ std::string LoopStick::Mount(const std::string& device, const fs::path& point,
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string name = fs::relative(entry.path(), root).generic_string();
+    const std::string name = entry.path().lexically_relative(root).generic_string();
     if (name == "lost+found" || name.starts_with("lost+found/")) {
       continue;  // what mkfs.ext4 makes on every stick
     }
-    tree[name] = entry.is_symlink()     ? std::string(kLinkMark)
-                 : entry.is_directory() ? std::string(kFolderMark)
-                                        : ReadFile(entry.path());
+    tree[name] = entry.is_symlink()        ? std::string(kLinkMark)
+                 : entry.is_directory()    ? std::string(kFolderMark)
+                 : entry.is_regular_file() ? ReadFile(entry.path())
+                                           : std::string(kOtherMark);
   }
   return tree;
 }

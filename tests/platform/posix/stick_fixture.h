@@ -75,12 +75,13 @@ class LoopStick {
   std::vector<std::string> attached_;
 };
 
-/// Everything below root: relative path to file contents, or "<folder>" for a folder and
-/// "<link>" for a link (never followed).
+/// Everything below root: relative path to file contents, or "<folder>" for a folder, "<link>"
+/// for a link (never followed) and "<other>" for a FIFO, socket or device (never opened).
 std::map<std::string, std::string> Tree(const std::filesystem::path& root);
 
 inline constexpr std::string_view kFolderMark = "<folder>";
 inline constexpr std::string_view kLinkMark = "<link>";
+inline constexpr std::string_view kOtherMark = "<other>";
 
 /// The main window on the real drive table and file system; boxes answer OK.
 struct Window {
