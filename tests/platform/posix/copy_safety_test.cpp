@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using testing::kFolderMark;
 using testing::kLinkMark;
 using testing::kOtherMark;
+using testing::LockHolder;
 using testing::ReadFile;
 using testing::Tree;
 using testing::WriteFile;
@@ -135,52 +136,6 @@ TEST_F(BeneathTest, AFolderNameHeldByALinkBecomesARealFolderAndTheTargetStaysAsI
   EXPECT_EQ(Tree(dir_ / "outside"), (std::map<std::string, std::string>{{"keep.txt", "keep"}}));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(stick / "File")));
 }
-
-// A copy of this program that is still running, as far as the lock goes: another process that
-// holds the lock on the file until it is told to let go.
-class LockHolder {
- public:
-  explicit LockHolder(const fs::path& file) {
-    int ready[2];
-    int release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) {
-      return;
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-      const char locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-      char ignored = 0;
-      if (::write(ready[1], &locked, 1) == 1) {
-        [[maybe_unused]] const auto got = ::read(release[0], &ignored, 1);
-      }
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    release_ = release[1];
-    char locked = 'n';
-    locked_ = ::read(ready[0], &locked, 1) == 1 && locked == 'y';
-    ::close(ready[0]);
-  }
-  ~LockHolder() {
-    ::close(release_);
-    if (pid_ > 0) {
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
-
-  bool locked() const { return locked_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool locked_ = false;
-};
 
 using TemporariesTest = SafetyTest;
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -181,6 +182,39 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   return tree;
 }
 
+LockHolder::LockHolder(const fs::path& file) {
+  int ready[2];
+  int release[2];
+  if (::pipe(ready) != 0 || ::pipe(release) != 0) {
+    return;
+  }
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const char locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+    char ignored = 0;
+    if (::write(ready[1], &locked, 1) == 1) {
+      [[maybe_unused]] const auto got = ::read(release[0], &ignored, 1);
+    }
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  release_ = release[1];
+  char locked = 'n';
+  locked_ = ::read(ready[0], &locked, 1) == 1 && locked == 'y';
+  ::close(ready[0]);
+}
+
+LockHolder::~LockHolder() {
+  ::close(release_);
+  if (pid_ > 0) {
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
 Window::Window(const fs::path& source) {
   app.folder = source.string();
   app.exe_name = "salvatrix";
@@ -237,6 +271,10 @@ void Window::Select(const std::vector<std::string>& files,
 
 bool Window::CopyOnto(const fs::path& point, const std::vector<std::string>& files,
                       const std::vector<std::string>& folders) {
+  if (!loaded) {
+    form.Form_Load();
+    loaded = true;
+  }
   if (!ChooseDestination(point)) {
     ADD_FAILURE() << "no drive is mounted at " << point;
     return false;

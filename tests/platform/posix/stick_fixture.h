@@ -83,6 +83,23 @@ inline constexpr std::string_view kFolderMark = "<folder>";
 inline constexpr std::string_view kLinkMark = "<link>";
 inline constexpr std::string_view kOtherMark = "<other>";
 
+/// A copy of this program that is still running, as far as the lock on its temporary goes:
+/// another process that holds the lock (flock) on file until this object goes.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::filesystem::path& file);
+  ~LockHolder();
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+  bool locked() const { return locked_; }
+
+ private:
+  int pid_ = -1;
+  int release_ = -1;
+  bool locked_ = false;
+};
+
 /// The main window on the real drive table and file system; boxes answer OK.
 struct Window {
   explicit Window(const std::filesystem::path& source);
@@ -109,6 +126,7 @@ struct Window {
   salvatrix::testing::FakeWindowSystem window_system;
   Form1 form{FormServices{drives, boxes, app, files, window_system, window_system}};
   std::vector<std::string> captions;  // every status line shown, in order
+  bool loaded = false;                // CopyOnto loads the window once
 };
 
 }  // namespace salvatrix::posix::testing
