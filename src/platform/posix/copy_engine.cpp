@@ -73,7 +73,7 @@ std::error_code Fill(int in, const struct stat& source, int out, FileSystemTrait
       traits.keeps_modes = (written.st_mode & 0777) == mode ? Answer::kYes : Answer::kNo;
     }
   }
-  if (auto error = CopyContent(in, source, out)) {
+  if (auto error = CopyContent(in, source, out, traits.fuse)) {
     return error;
   }
   const std::array<timespec, 2> times{source.st_atim, source.st_mtim};

@@ -109,7 +109,7 @@ std::error_code SourceChangedError() {
   return ErrnoCode(EBUSY);
 }
 
-std::error_code CopyContent(int in, const struct stat& at_open, int out) {
+std::error_code CopyContent(int in, const struct stat& at_open, int out, bool big_writes) {
   const off_t size = at_open.st_size;
   if (size >= static_cast<off_t>(kBufferBytes)) {
     // A bigger read-ahead window when the source has to come from its disk; the call costs more
@@ -118,7 +118,11 @@ std::error_code CopyContent(int in, const struct stat& at_open, int out) {
   }
   // All three methods move data from the current file positions, so after a partial success
   // the next one simply goes on where the last stopped.
-  enum Method { kCopyFileRange, kSendfile, kReadWrite } method = kCopyFileRange;
+  enum Method {
+    kCopyFileRange,
+    kSendfile,
+    kReadWrite
+  } method = big_writes ? kReadWrite : kCopyFileRange;
   off_t copied = 0;
   while (copied < size) {
     const auto want = static_cast<std::size_t>(std::min<off_t>(size - copied, kChunkBytes));
