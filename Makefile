@@ -7,7 +7,7 @@ FOLDER ?=
 
 # Debian packages the build and the tests need.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
-        clang-format xvfb xauth exfatprogs exfat-fuse \
+        clang-format xvfb xauth exfatprogs exfat-fuse e2fsprogs \
         g++-mingw-w64-x86-64-posix googletest wine64 wine clang libclang-rt-14-dev \
         udev udisks2 dbus libsystemd-dev \
         fontconfig fonts-dejavu-core fonts-liberation2
