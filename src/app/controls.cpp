@@ -1,5 +1,8 @@
 #include "app/controls.h"
 
+#include <algorithm>
+#include <exception>
+
 namespace salvatrix {
 
 Control::Control(std::string name, ControlKind kind, Geometry geometry, int tab_index)
@@ -81,8 +84,83 @@ void TextBox::SetText(std::string text) {
   changed.Emit();
 }
 
+ListBox::Batch::Batch(ListBox& list) : list_(list), failures_on_entry_(std::uncaught_exceptions()) {
+  ++list_.batch_depth_;
+}
+
+ListBox::Batch::~Batch() noexcept(false) {
+  if (--list_.batch_depth_ > 0) {
+    return;
+  }
+  if (std::uncaught_exceptions() == failures_on_entry_) {
+    list_.SendHeldChanges();
+    return;
+  }
+  // The list stays as far as the failed operation got; the views must show that too, but a
+  // failure of theirs must not replace the one already on its way.
+  try {
+    list_.SendHeldChanges();
+  } catch (...) {
+  }
+}
+
 ListBox::ListBox(std::string name, Geometry geometry, int tab_index, SelectionMode mode)
     : Control(std::move(name), ControlKind::kListBox, geometry, tab_index), mode_(mode) {}
+
+void ListBox::Notify(Change change) {
+  if (batch_depth_ == 0) {
+    items_changed.Emit(change);
+    return;
+  }
+  switch (change.kind) {
+    case Change::Kind::kCleared:
+      held_clear_ = true;
+      held_added_from_ = -1;
+      held_selection_first_ = -1;
+      held_selection_last_ = -1;
+      return;
+    case Change::Kind::kAdded:
+      if (held_added_from_ < 0) {
+        held_added_from_ = change.index;
+      }
+      return;
+    case Change::Kind::kSelection:
+      // Added items are shown with the flags they have when the batch ends.
+      if (held_added_from_ >= 0 && change.index >= held_added_from_) {
+        return;
+      }
+      if (held_selection_first_ < 0 || change.index < held_selection_first_) {
+        held_selection_first_ = change.index;
+      }
+      held_selection_last_ = std::max(held_selection_last_, change.index + change.count - 1);
+      return;
+  }
+}
+
+void ListBox::SendHeldChanges() {
+  const int count = ListCount();
+  const bool clear = std::exchange(held_clear_, false);
+  const int added_from = std::exchange(held_added_from_, -1);
+  const int first = std::exchange(held_selection_first_, -1);
+  int last = std::exchange(held_selection_last_, -1);
+  if (clear) {
+    items_changed.Emit({Change::Kind::kCleared, -1, 0});
+  }
+  if (added_from >= 0 && added_from < count) {
+    items_changed.Emit({Change::Kind::kAdded, static_cast<std::int16_t>(added_from),
+                        static_cast<std::int16_t>(count - added_from)});
+  }
+  last = std::min(last, (added_from >= 0 ? added_from : count) - 1);
+  if (first >= 0 && first <= last) {
+    items_changed.Emit({Change::Kind::kSelection, static_cast<std::int16_t>(first),
+                        static_cast<std::int16_t>(last - first + 1)});
+  }
+}
+
+void ListBox::RaiseClick() {
+  SendHeldChanges();
+  click.Emit();
+}
 
 std::string ListBox::List(std::int16_t index) const {
   if (index < 0 || index >= ListCount()) {
@@ -96,12 +174,13 @@ void ListBox::AddItem(std::string text) {
     throw Failure("The list " + Name() + " cannot hold more than 32767 items.");
   }
   items_.emplace_back(std::move(text), false);
-  items_changed.Emit({Change::Kind::kAdded, static_cast<std::int16_t>(items_.size() - 1)});
+  Notify({Change::Kind::kAdded, static_cast<std::int16_t>(items_.size() - 1)});
 }
 
 void ListBox::Clear() {
   items_.clear();
-  items_changed.Emit({Change::Kind::kCleared, -1});
+  single_selected_ = -1;
+  Notify({Change::Kind::kCleared, -1, 0});
 }
 
 void ListBox::CheckIndex(std::int16_t index) const {
@@ -116,6 +195,9 @@ bool ListBox::Selected(std::int16_t index) const {
 }
 
 std::int16_t ListBox::ListIndex() const {
+  if (mode_ == SelectionMode::kSingle) {
+    return single_selected_;
+  }
   for (std::size_t i = items_.size(); i-- > 0;) {
     if (items_[i].second) {
       return static_cast<std::int16_t>(i);
@@ -130,24 +212,28 @@ void ListBox::SetSelected(std::int16_t index, bool selected) {
   if (mode_ == SelectionMode::kMultiple) {
     if (flag != selected) {
       flag = selected;
-      items_changed.Emit({Change::Kind::kSelection, index});
+      Notify({Change::Kind::kSelection, index});
     }
     return;
   }
-  const std::int16_t before = ListIndex();
+  const std::int16_t before = single_selected_;
   if (selected) {
     if (before >= 0 && before != index) {
       items_[static_cast<std::size_t>(before)].second = false;
-      items_changed.Emit({Change::Kind::kSelection, before});
+      Notify({Change::Kind::kSelection, before});
     }
     flag = true;
+    single_selected_ = index;
   } else {
     flag = false;
+    if (before == index) {
+      single_selected_ = -1;
+    }
   }
-  if (ListIndex() != before) {
-    items_changed.Emit({Change::Kind::kSelection, index});
+  if (single_selected_ != before) {
+    Notify({Change::Kind::kSelection, index});
     if (selected) {
-      click.Emit();
+      RaiseClick();
     }
   }
 }
@@ -158,12 +244,12 @@ void ListBox::UserClick(std::int16_t index) {
   }
   if (mode_ == SelectionMode::kMultiple) {
     SetSelected(index, !Selected(index));
-    click.Emit();
+    RaiseClick();
     return;
   }
   if (ListIndex() == index) {
     // The selection does not move, but a click on the selected entry is still a click.
-    click.Emit();
+    RaiseClick();
     return;
   }
   SetSelected(index, true);

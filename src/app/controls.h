@@ -165,11 +165,33 @@ class ListBox final : public Control {
  public:
   static constexpr std::int16_t kMaxItems = 32767;
 
-  /// What changed, for views that mirror the list item by item.
+  /// What changed, for views that mirror the list: count items from index on. kCleared has
+  /// index -1 and count 0; kAdded names items appended at the end, with their selected flags
+  /// as they are now; kSelection names a run of items whose selected flags may have changed.
   struct Change {
     enum class Kind { kCleared, kAdded, kSelection };
     Kind kind;
     std::int16_t index;
+    std::int16_t count = 1;
+    friend bool operator==(const Change&, const Change&) = default;
+  };
+
+  /// Holds back items_changed while it lives, so that views can mirror a whole operation at
+  /// once: the changes made meanwhile reach them, when the outermost batch of the list ends, as
+  /// at most one kCleared, one kAdded and one kSelection. Ends the same way when the operation
+  /// fails. Batches nest. A click raised meanwhile first sends what is held back, so its
+  /// handler (and any box it opens) sees views that agree with the list.
+  class Batch final {
+   public:
+    explicit Batch(ListBox& list);
+    /// Lets a view's failure through unless a failure is already on its way.
+    ~Batch() noexcept(false);
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    ListBox& list_;
+    int failures_on_entry_;
   };
 
   ListBox(std::string name, Geometry geometry, int tab_index, SelectionMode mode);
@@ -202,9 +224,22 @@ class ListBox final : public Control {
 
  private:
   void CheckIndex(std::int16_t index) const;
+  void Notify(Change change);
+  void RaiseClick();
+  /// Sends what a batch holds back.
+  void SendHeldChanges();
 
   SelectionMode mode_;
   std::vector<std::pair<std::string, bool>> items_;
+  /// The selected item of a single-selection list, or -1.
+  std::int16_t single_selected_ = -1;
+
+  // What open batches hold back.
+  int batch_depth_ = 0;
+  bool held_clear_ = false;
+  int held_added_from_ = -1;
+  int held_selection_first_ = -1;
+  int held_selection_last_ = -1;
 };
 
 /// A picture that shows the program icon.

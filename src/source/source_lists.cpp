@@ -34,6 +34,7 @@ std::string TooManyText(std::string_view what, std::string_view folder) {
 }  // namespace
 
 void SetAllSelected(ListBox& list, bool selected) {
+  const ListBox::Batch batch(list);
   const std::int16_t count = list.ListCount();
   for (std::int16_t i = 0; i < count; ++i) {
     list.SetSelected(i, selected);
@@ -57,13 +58,21 @@ SourceLists::SourceLists(FileSystem& files, AppInfo& app, MessageBoxes& boxes)
 void SourceLists::PopulateFilesList(ListBox& cmbList, std::string_view strFolder) {
   const auto fso = files_.CreateObject();
   const auto folder = fso->GetFolder(strFolder);
-  cmbList.Clear();
-  const bool truncated =
-      AppendAll(cmbList, [&folder](const auto& visit) { folder->ForEachFile(visit); });
-  const std::int16_t count = cmbList.ListCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    if (cmbList.List(i) != app_.ExecutableFileName()) {
-      cmbList.SetSelected(i, true);
+  bool truncated = false;
+  {
+    // The views see the refilled list once, with its default selection.
+    const ListBox::Batch batch(cmbList);
+    cmbList.Clear();
+    truncated = AppendAll(cmbList, [&folder](const auto& visit) { folder->ForEachFile(visit); });
+    const std::int16_t count = cmbList.ListCount();
+    if (count > 0) {
+      // Asked once, not per item: on Linux each answer reads a link in /proc.
+      const std::string executable = app_.ExecutableFileName();
+      for (std::int16_t i = 0; i < count; ++i) {
+        if (cmbList.List(i) != executable) {
+          cmbList.SetSelected(i, true);
+        }
+      }
     }
   }
   if (truncated) {
@@ -74,9 +83,12 @@ void SourceLists::PopulateFilesList(ListBox& cmbList, std::string_view strFolder
 void SourceLists::PopulateSubFoldersList(std::string_view folder, ListBox& list) {
   const auto fso = files_.CreateObject();
   const auto opened = fso->GetFolder(folder);
-  list.Clear();
-  const bool truncated =
-      AppendAll(list, [&opened](const auto& visit) { opened->ForEachSubFolder(visit); });
+  bool truncated = false;
+  {
+    const ListBox::Batch batch(list);
+    list.Clear();
+    truncated = AppendAll(list, [&opened](const auto& visit) { opened->ForEachSubFolder(visit); });
+  }
   if (truncated) {
     boxes_.Show(TooManyText("sub-folders", folder), kApplicationTitle, kMbIconInformation);
   }

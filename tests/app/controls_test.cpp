@@ -2,10 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace salvatrix {
+
+void PrintTo(const ListBox::Change& change, std::ostream* out) {
+  static const char* const kNames[] = {"cleared", "added", "selection"};
+  *out << kNames[static_cast<int>(change.kind)] << "(" << change.index << ", " << change.count
+       << ")";
+}
+
 namespace {
+
+using Kind = ListBox::Change::Kind;
 
 ListBox MakeList(SelectionMode mode) {
   return ListBox("ListX", {0, 0, 100, 100}, 0, mode);
@@ -87,8 +99,111 @@ TEST(ListBoxTest, ReportsEachChangeForViews) {
   list.SetSelected(0, true);
   list.SetSelected(0, true);  // no change, no event
   list.Clear();
-  using Kind = ListBox::Change::Kind;
   EXPECT_EQ(kinds, (std::vector<Kind>{Kind::kAdded, Kind::kSelection, Kind::kCleared}));
+}
+
+TEST(ListBoxTest, ABatchSendsEachKindOfChangeOnceWhenItEnds) {
+  struct Case {
+    const char* name;
+    int items_before;
+    std::function<void(ListBox&)> operation;
+    std::vector<ListBox::Change> sent;
+  };
+  const Case cases[] = {
+      {"refill and select",
+       2,
+       [](ListBox& list) {
+         list.Clear();
+         for (const char* text : {"x", "y", "z"}) {
+           list.AddItem(text);
+         }
+         list.SetSelected(0, true);
+         list.SetSelected(2, true);
+       },
+       {{Kind::kCleared, -1, 0}, {Kind::kAdded, 0, 3}}},
+      {"append and select old items",
+       4,
+       [](ListBox& list) {
+         list.AddItem("new");
+         list.SetSelected(4, true);
+         list.SetSelected(3, true);
+         list.SetSelected(1, true);
+       },
+       {{Kind::kAdded, 4, 1}, {Kind::kSelection, 1, 3}}},
+      {"select all",
+       5,
+       [](ListBox& list) {
+         for (std::int16_t i = 0; i < 5; ++i) {
+           list.SetSelected(i, true);
+         }
+       },
+       {{Kind::kSelection, 0, 5}}},
+      {"no change", 3, [](ListBox& list) { list.SetSelected(1, false); }, {}},
+      {"items added, then cleared",
+       2,
+       [](ListBox& list) {
+         list.AddItem("gone");
+         list.SetSelected(0, true);
+         list.Clear();
+       },
+       {{Kind::kCleared, -1, 0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ListBox list = MakeList(SelectionMode::kMultiple);
+    for (int i = 0; i < c.items_before; ++i) {
+      list.AddItem("item" + std::to_string(i));
+    }
+    std::vector<ListBox::Change> sent;
+    list.items_changed.Connect([&sent](ListBox::Change change) { sent.push_back(change); });
+    {
+      const ListBox::Batch outer(list);
+      {
+        const ListBox::Batch inner(list);
+        c.operation(list);
+      }
+      EXPECT_TRUE(sent.empty()) << "an inner batch held nothing back";
+    }
+    EXPECT_EQ(sent, c.sent);
+  }
+}
+
+TEST(ListBoxTest, ABatchLetsViewsCatchUpBeforeAClickAndWhenItFails) {
+  ListBox list = MakeList(SelectionMode::kSingle);
+  std::vector<ListBox::Change> sent;
+  list.items_changed.Connect([&sent](ListBox::Change change) { sent.push_back(change); });
+  std::vector<ListBox::Change> seen_by_click;
+  list.click.Connect([&] { seen_by_click = sent; });
+  {
+    const ListBox::Batch batch(list);
+    list.AddItem("C:\\");
+    list.AddItem("D:\\");
+    list.SetSelected(1, true);
+    EXPECT_EQ(seen_by_click, (std::vector<ListBox::Change>{{Kind::kAdded, 0, 2}}));
+    list.SetSelected(0, true);
+  }
+  EXPECT_EQ(list.ListIndex(), 0);
+  EXPECT_EQ(sent.back(), (ListBox::Change{Kind::kSelection, 0, 2}));
+
+  // A failed operation leaves the list as far as it got, and the views show that much.
+  sent.clear();
+  EXPECT_THROW(
+      {
+        const ListBox::Batch batch(list);
+        list.AddItem("E:\\");
+        throw Failure("enumeration failed");
+      },
+      Failure);
+  EXPECT_EQ(sent, (std::vector<ListBox::Change>{{Kind::kAdded, 2, 1}}));
+
+  // A view's own failure reaches whoever ended the batch.
+  list.items_changed.Connect([](ListBox::Change) { throw Failure("view failed"); });
+  EXPECT_THROW(
+      {
+        const ListBox::Batch batch(list);
+        list.AddItem("F:\\");
+      },
+      Failure);
 }
 
 TEST(ControlsTest, DisabledControlsIgnoreTheUser) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/controls.h"
 #include "support/fakes.h"
@@ -66,6 +67,45 @@ TEST_F(SourceListsTest, MoreFilesThanAListHoldsAreCutAndReported) {
   ASSERT_EQ(boxes_.shown.size(), 1u);
   EXPECT_NE(boxes_.shown[0].text.find("32767"), std::string::npos);
   EXPECT_NE(boxes_.shown[0].text.find("/big"), std::string::npos);
+}
+
+TEST_F(SourceListsTest, ViewsSeeEachWholeListOperationAsOneChange) {
+  using Kind = ListBox::Change::Kind;
+  app_.exe_name = "salvatrix";
+  auto& listing = files_.folders["/big"];
+  for (int i = 0; i < ListBox::kMaxItems + 1; ++i) {
+    listing.files.push_back(i == 7 ? "salvatrix" : "f" + std::to_string(i));
+  }
+  listing.folders = {"a", "b"};
+  // What a view would show, kept only from the changes it is sent.
+  std::vector<ListBox::Change> sent;
+  int shown_selected = -1;
+  list_.items_changed.Connect([&](ListBox::Change change) {
+    sent.push_back(change);
+    if (change.kind != Kind::kCleared) {
+      shown_selected = CountSelected(list_);
+    }
+  });
+  int shown_when_boxed = -1;
+  boxes_.on_show = [&](const ScriptedMessageBoxes::Box&) { shown_when_boxed = shown_selected; };
+
+  sources_.PopulateFilesList(list_, "/big");
+  EXPECT_EQ(sent, (std::vector<ListBox::Change>{{Kind::kCleared, -1, 0},
+                                                {Kind::kAdded, 0, ListBox::kMaxItems}}));
+  EXPECT_FALSE(list_.Selected(7));
+  // The box about the cut list opens over a list that already shows the default selection.
+  EXPECT_EQ(shown_when_boxed, ListBox::kMaxItems - 1);
+
+  sent.clear();
+  SetAllSelected(list_, false);
+  SetAllSelected(list_, true);
+  EXPECT_EQ(sent, (std::vector<ListBox::Change>{{Kind::kSelection, 0, ListBox::kMaxItems},
+                                                {Kind::kSelection, 0, ListBox::kMaxItems}}));
+  EXPECT_EQ(shown_selected, ListBox::kMaxItems);
+
+  sent.clear();
+  sources_.PopulateSubFoldersList("/big", list_);
+  EXPECT_EQ(sent, (std::vector<ListBox::Change>{{Kind::kCleared, -1, 0}, {Kind::kAdded, 0, 2}}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleHints>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -76,6 +77,9 @@ MainWindow::MainWindow(Form1& form, MessageBoxes& boxes, QWidget* parent)
     dpi_x_ = shown_on->logicalDotsPerInchX();
     dpi_y_ = shown_on->logicalDotsPerInchY();
   }
+  // A steady text cursor: a blinking one wakes the program twice a second for as long as a
+  // text box has the focus, and the detection log has it from the start.
+  QGuiApplication::styleHints()->setCursorFlashTime(0);
   setWindowTitle(FromBytes(Form1::kCaption));
   setWindowIcon(QIcon(QPixmap::fromImage(ProgramIconImage())));
   resize(TwipsToPixels(Form1::kClientWidth, dpi_x_), TwipsToPixels(Form1::kClientHeight, dpi_y_));
@@ -172,9 +176,7 @@ QWidget* MainWindow::CreateListBox(ListBox& list) {
   widget->on_row_clicked = [this, &list](int row) {
     Dispatch([&list, row] { list.UserClick(static_cast<std::int16_t>(row)); });
   };
-  for (std::int16_t i = 0; i < list.ListCount(); ++i) {
-    ShowListChange(list, widget, {ListBox::Change::Kind::kAdded, i});
-  }
+  ShowWholeList(list, widget);
   list.items_changed.Connect(WhileAlive<ListBox::Change>(
       alive_,
       [this, &list, widget](ListBox::Change change) { ShowListChange(list, widget, change); }));
@@ -265,10 +267,8 @@ void MainWindow::ShowControl(const Control& control, QWidget* widget) {
     case ControlKind::kLabel:
       static_cast<QLabel*>(widget)->setText(
           FromBytes(static_cast<const Label&>(control).Caption()));
-      // The copy job changes the status between blocking copy calls without going back to the
-      // event loop; paint now so that each caption is on screen while its item is copied.
       if (widget->isVisible()) {
-        widget->repaint();
+        PaintCaptionSoon(widget);
       }
       break;
     case ControlKind::kTextBox: {
@@ -296,6 +296,18 @@ void MainWindow::ShowControl(const Control& control, QWidget* widget) {
   }
 }
 
+void MainWindow::PaintCaptionSoon(QWidget* label) {
+  // The copy job sets the status between blocking copy calls without going back to the event
+  // loop, so a caption is only on screen if it is painted here and now. Painting every one made
+  // each small file wait for the display; one forced paint per interval keeps the status moving
+  // at a pace the eye can follow, and setText has already asked for the paint that shows the
+  // last caption once the loop runs again.
+  if (!caption_painted_.isValid() || caption_painted_.elapsed() >= kCaptionPaintIntervalMs) {
+    label->repaint();
+    caption_painted_.start();
+  }
+}
+
 void MainWindow::ShowColours(const Control& control, QWidget* widget) {
   const ColourRoles roles = RolesFor(control.Kind());
   // An empty palette inherits every role it does not set, so kDefault restores the widget's
@@ -314,45 +326,111 @@ void MainWindow::ShowColours(const Control& control, QWidget* widget) {
 
 void MainWindow::ShowListChange(const ListBox& list, QWidget* widget, ListBox::Change change) {
   auto* view = static_cast<ModelListWidget*>(widget);
-  const int index = change.index;
+  const int first = change.index;
+  const int end = std::min(first + change.count, static_cast<int>(list.ListCount()));
   switch (change.kind) {
     case ListBox::Change::Kind::kCleared:
       view->clear();
       return;
     case ListBox::Change::Kind::kAdded: {
-      if (index < 0 || index >= list.ListCount()) {
+      if (first < 0 || first >= end) {
         return;
       }
-      const std::string text = list.List(change.index);
-      auto* item = new QListWidgetItem(FromBytes(text));
-      if (IsDriveList(list)) {
-        try {
-          const std::string description = form_.Services().drives.DescribeDrive(text);
-          if (!description.empty()) {
-            item->setToolTip(FromBytes(description));
-          }
-        } catch (const std::exception&) {
-          // A tooltip is a courtesy; the entry shows without one.
-        }
-      }
-      view->insertItem(std::min(index, view->count()), item);
-      item->setSelected(list.Selected(change.index));
-      return;
-    }
-    case ListBox::Change::Kind::kSelection: {
-      QListWidgetItem* item = view->item(index);
-      if (item == nullptr || index >= list.ListCount()) {
+      if (first != view->count()) {
+        ShowWholeList(list, view);
         return;
       }
-      const bool selected = list.Selected(change.index);
-      item->setSelected(selected);
-      if (selected && list.Mode() == SelectionMode::kSingle) {
-        // The keyboard carries on from the selected entry, as in a Windows list box.
-        view->selectionModel()->setCurrentIndex(view->model()->index(index, 0),
-                                                QItemSelectionModel::NoUpdate);
+      ShowItems(list, view, first, end);
+      if (end - first == 1) {
+        ShowSelected(list, view, first);
+      } else {
+        ShowSelection(list, view);
       }
       return;
     }
+    case ListBox::Change::Kind::kSelection:
+      if (first < 0 || first >= end || end > view->count()) {
+        return;
+      }
+      if (end - first == 1) {
+        ShowSelected(list, view, first);
+      } else {
+        ShowSelection(list, view);
+      }
+      return;
+  }
+}
+
+void MainWindow::ShowItems(const ListBox& list, ModelListWidget* view, int first, int end) {
+  QStringList texts;
+  texts.reserve(end - first);
+  for (int i = first; i < end; ++i) {
+    texts.append(FromBytes(list.List(static_cast<std::int16_t>(i))));
+  }
+  // One insertion for the whole run: the view lays its rows out once.
+  view->insertItems(first, texts);
+  if (!IsDriveList(list)) {
+    return;
+  }
+  for (int i = first; i < end; ++i) {
+    try {
+      const std::string description =
+          form_.Services().drives.DescribeDrive(list.List(static_cast<std::int16_t>(i)));
+      if (!description.empty()) {
+        view->item(i)->setToolTip(FromBytes(description));
+      }
+    } catch (const std::exception&) {
+      // A tooltip is a courtesy; the entry shows without one.
+    }
+  }
+}
+
+void MainWindow::ShowWholeList(const ListBox& list, ModelListWidget* view) {
+  view->clear();
+  if (list.ListCount() > 0) {
+    ShowItems(list, view, 0, list.ListCount());
+    ShowSelection(list, view);
+  }
+}
+
+void MainWindow::ShowSelected(const ListBox& list, ModelListWidget* view, int row) {
+  const bool selected = list.Selected(static_cast<std::int16_t>(row));
+  const QModelIndex index = view->model()->index(row, 0);
+  QItemSelectionModel* selection = view->selectionModel();
+  if (selection->isSelected(index) != selected) {
+    selection->select(index,
+                      selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+  }
+  if (selected && list.Mode() == SelectionMode::kSingle) {
+    // The keyboard carries on from the selected entry, as in a Windows list box.
+    selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  }
+}
+
+void MainWindow::ShowSelection(const ListBox& list, ModelListWidget* view) {
+  // Qt compares every range it holds with every range it is given, so the selection is set
+  // anew as one range per run of selected items, on an empty selection: linear, where telling
+  // it item by item costs the square of the list's length.
+  QItemSelection runs;
+  const int count = std::min(static_cast<int>(list.ListCount()), view->count());
+  const QAbstractItemModel* model = view->model();
+  for (int i = 0; i < count; ++i) {
+    if (!list.Selected(static_cast<std::int16_t>(i))) {
+      continue;
+    }
+    const int run_first = i;
+    while (i + 1 < count && list.Selected(static_cast<std::int16_t>(i + 1))) {
+      ++i;
+    }
+    runs.append(QItemSelectionRange(model->index(run_first, 0), model->index(i, 0)));
+  }
+  QItemSelectionModel* selection = view->selectionModel();
+  selection->clearSelection();
+  if (!runs.isEmpty()) {
+    selection->select(runs, QItemSelectionModel::Select);
+  }
+  if (list.Mode() == SelectionMode::kSingle && list.ListIndex() >= 0 && list.ListIndex() < count) {
+    selection->setCurrentIndex(model->index(list.ListIndex(), 0), QItemSelectionModel::NoUpdate);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -9,6 +10,10 @@
 #include "app/controls.h"
 
 class QTimer;
+
+namespace salvatrix::qt {
+class ModelListWidget;
+}
 
 namespace salvatrix {
 class Form1;
@@ -54,7 +59,16 @@ class MainWindow final : public QWidget {
 
   void ShowControl(const Control& control, QWidget* widget);
   void ShowColours(const Control& control, QWidget* widget);
+  /// Paints a label whose caption changed at once, unless a caption was painted so lately
+  /// that the event loop's own paint can wait.
+  void PaintCaptionSoon(QWidget* label);
   void ShowListChange(const ListBox& list, QWidget* widget, ListBox::Change change);
+  /// Appends the items first ... end - 1 of list, without their selection.
+  void ShowItems(const ListBox& list, ModelListWidget* view, int first, int end);
+  void ShowWholeList(const ListBox& list, ModelListWidget* view);
+  void ShowSelected(const ListBox& list, ModelListWidget* view, int row);
+  /// Makes the view's whole selection the list's.
+  void ShowSelection(const ListBox& list, ModelListWidget* view);
   /// Marks the program as ending, so that no further handler runs, and stops the timers.
   void StopHandlers();
   void EndProgram();
@@ -65,6 +79,9 @@ class MainWindow final : public QWidget {
   double dpi_y_ = 96.0;
   std::vector<std::pair<const Control*, QWidget*>> widgets_;
   std::vector<QTimer*> timers_;
+  /// When a caption was last painted at once.
+  QElapsedTimer caption_painted_;
+  static constexpr qint64 kCaptionPaintIntervalMs = 50;
   bool ending_ = false;
   bool unloaded_ = false;
   /// Set while a model value is copied into a widget, so the widget's change signal is not

@@ -14,6 +14,7 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/caption_font.h"
+#include "platform/win32ui/list_box_view.h"
 #include "platform/win32ui/notes_window.h"
 #include "platform/win32ui/view_metrics.h"
 
@@ -247,11 +248,9 @@ class MainWindow::Impl {
     }
     for (Child& child : children_) {
       ShowControl(child);
-      if (child.control->Kind() == ControlKind::kListBox) {
-        const auto& list = static_cast<const ListBox&>(*child.control);
-        for (std::int16_t i = 0; i < list.ListCount(); ++i) {
-          ShowListChange(child, {ListBox::Change::Kind::kAdded, i});
-        }
+      if (child.control->Kind() == ControlKind::kListBox && child.window != nullptr) {
+        ShowWholeList(reinterpret_cast<WindowHandle>(child.window),
+                      static_cast<const ListBox&>(*child.control));
       }
     }
     // Chosen once the captions are in place: a caption set later (a status, say) is whatever
@@ -365,7 +364,13 @@ class MainWindow::Impl {
         static_cast<ListBox&>(control).items_changed.Connect(
             [this, token, i](ListBox::Change change) {
               if (!token.expired()) {
-                Guarded([this, i, change] { ShowListChange(children_[i], change); });
+                Guarded([this, i, change] {
+                  const Child& child = children_[i];
+                  if (child.window != nullptr) {
+                    ShowListChange(reinterpret_cast<WindowHandle>(child.window),
+                                   static_cast<const ListBox&>(*child.control), change);
+                  }
+                });
               }
             });
       }
@@ -456,71 +461,6 @@ class MainWindow::Impl {
     }
   }
 
-  void ShowListChange(const Child& child, ListBox::Change change) {
-    if (child.window == nullptr) {
-      return;
-    }
-    const auto& list = static_cast<const ListBox&>(*child.control);
-    switch (change.kind) {
-      case ListBox::Change::Kind::kCleared:
-        ::SendMessageW(child.window, LB_RESETCONTENT, 0, 0);
-        return;
-      case ListBox::Change::Kind::kAdded: {
-        if (change.index < 0 || change.index >= list.ListCount()) {
-          return;
-        }
-        const std::wstring text = win32::Widen(list.List(change.index));
-        ::SendMessageW(child.window, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-        if (list.Selected(change.index)) {
-          ShowSelected(child, change.index);
-        }
-        return;
-      }
-      case ListBox::Change::Kind::kSelection:
-        if (change.index >= 0 && change.index < list.ListCount()) {
-          ShowSelected(child, change.index);
-        }
-        return;
-    }
-  }
-
-  /// Shows the model's selected flag of one entry.
-  void ShowSelected(const Child& child, std::int16_t index) {
-    const auto& list = static_cast<const ListBox&>(*child.control);
-    const bool selected = list.Selected(index);
-    if (list.Mode() == SelectionMode::kMultiple) {
-      ::SendMessageW(child.window, LB_SETSEL, selected ? TRUE : FALSE, index);
-      return;
-    }
-    const LRESULT shown = ::SendMessageW(child.window, LB_GETCURSEL, 0, 0);
-    if (selected && shown != index) {
-      ::SendMessageW(child.window, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    } else if (!selected && shown == index) {
-      ::SendMessageW(child.window, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-    }
-  }
-
-  /// Makes the whole list show the model's selection again.
-  void ShowSelection(const Child& child) {
-    if (child.window == nullptr) {
-      return;
-    }
-    const auto& list = static_cast<const ListBox&>(*child.control);
-    if (list.Mode() == SelectionMode::kSingle) {
-      const std::int16_t index = list.ListIndex();
-      if (::SendMessageW(child.window, LB_GETCURSEL, 0, 0) != index) {
-        ::SendMessageW(child.window, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-      }
-      return;
-    }
-    for (std::int16_t i = 0; i < list.ListCount(); ++i) {
-      const bool shown = ::SendMessageW(child.window, LB_GETSEL, static_cast<WPARAM>(i), 0) > 0;
-      if (shown != list.Selected(i)) {
-        ShowSelected(child, i);
-      }
-    }
-  }
-
   // ---- View to model ----
 
   Child* ChildById(int id) {
@@ -582,7 +522,9 @@ class MainWindow::Impl {
       Dispatch([&list, index] { list.UserClick(static_cast<std::int16_t>(index)); });
     }
     // The model owns the selection: the list shows it, whatever the click did.
-    ShowSelection(child);
+    if (child.window != nullptr) {
+      ShowSelection(reinterpret_cast<WindowHandle>(child.window), list);
+    }
   }
 
   void OnTimer(UINT_PTR id) {
