@@ -82,6 +82,10 @@ std::string FormatName(StickFormat format) {
   return format == StickFormat::kExfat ? "exFAT" : "ext4";
 }
 
+void PrintTo(StickFormat format, std::ostream* out) {
+  *out << FormatName(format);
+}
+
 std::string StickSkipReason(StickFormat format) {
   if (::geteuid() != 0) {
     return "needs root to attach loop devices and mount filesystems";

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,8 @@ RunResult RunTool(const std::vector<std::string>& argv, const std::filesystem::p
 enum class StickFormat { kExfat, kExt4 };
 
 std::string FormatName(StickFormat format);
+/// How tests show a format.
+void PrintTo(StickFormat format, std::ostream* out);
 
 /// Why sticks of that format cannot be made here (not root, a tool or /dev/fuse missing);
 /// empty when they can.
