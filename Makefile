@@ -7,11 +7,13 @@ FOLDER ?=
 
 # Debian packages the build and the tests need.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
-        clang-format xvfb xauth exfatprogs exfat-fuse \
-        g++-mingw-w64-x86-64-posix googletest wine64 wine rsync strace
+        clang-format xvfb xauth exfatprogs exfat-fuse e2fsprogs \
+        g++-mingw-w64-x86-64-posix googletest wine64 wine clang libclang-rt-14-dev \
+        udev udisks2 dbus libsystemd-dev \
+        fontconfig fonts-dejavu-core fonts-liberation2 rsync strace
 
-.PHONY: deps configure build run test test-dev test-asan windows test-windows bench format \
-        format-check clean
+.PHONY: deps configure build run test test-dev test-asan windows test-windows fuzz-build fuzz \
+        test-fuzz bench format format-check clean icon screenshots
 
 deps:
 	@missing=""; \
@@ -45,7 +47,7 @@ run: build
 	  exec build/dev/salvatrix; \
 	fi
 
-test: test-dev test-asan test-windows
+test: test-dev test-asan test-windows test-fuzz
 
 test-dev: build
 	ctest --preset dev -j $(JOBS)
@@ -64,6 +66,37 @@ windows: deps
 # Its tests run under wine, one program at a time; the window tests need a display.
 test-windows: windows
 	WINEDEBUG=-all xvfb-run -a ctest --preset windows
+
+# The Windows program's icon file, written from the program icon (a test checks that they agree).
+icon: configure
+	cmake --build --preset dev --target salvatrix_make_icon
+	build/dev/tools/salvatrix_make_icon src/platform/win32ui/salvatrix.ico
+
+# Pictures of both programs' main and notes windows in build/screenshots, with the machine's
+# fonts and with DejaVu's only (see tools/screenshots.sh).
+screenshots: configure
+	cmake --build --preset dev -j $(JOBS) --target salvatrix_screenshots
+	cmake --preset windows -DSALVATRIX_NO_WIN32UI=OFF
+	cmake --build --preset windows -j $(JOBS) --target salvatrix salvatrix_wine_windows
+	tools/screenshots.sh build/screenshots build/dev/tools/salvatrix_screenshots \
+	  build/dev/tests/dejavu_only_fonts.conf build/windows/salvatrix.exe \
+	  build/windows/tools/salvatrix_wine_windows.exe
+
+# The libFuzzer targets (fuzz/), built with clang. Each run replays the committed corpus, then
+# fuzzes, keeping new inputs in build/fuzz/fuzz-scratch; a finding fails and is kept there.
+FUZZ_SECONDS ?= 300
+FUZZ_TEST_SECONDS ?= 20
+
+fuzz-build: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+# make fuzz                   fuzzes each target for FUZZ_SECONDS, one after the other
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -V --timeout $$(( $(FUZZ_SECONDS) + 600 ))
+
+test-fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) ctest --preset fuzz
 
 # make bench          as root: the copy through the program's window against cp and rsync on
 #                     ext4 and exFAT loop sticks, start-up against a minimal Qt window, idle

@@ -98,9 +98,11 @@ void Form1::Timer1_Timer() {
   if (Text1.Text().empty()) {
     return;
   }
-  // A comparison started by an earlier tick may still be waiting in one of its boxes; starting
-  // another from this nested tick would only stack up boxes.
-  if (list_drives_.Comparing()) {
+  // A comparison started by an earlier tick may still be waiting in one of its boxes. Its
+  // no-change box must not stop the poll: the tick that put it up is the poll's last, and a
+  // stick mounted a moment later would never be copied. Any other box (a failure, the copy
+  // job's) would only be joined by a second comparison or copy.
+  if (list_drives_.Comparing() && !list_drives_.OnlyNoChangeBoxesOpen()) {
     return;
   }
   list_drives_.ListRescannedDrives();

@@ -88,6 +88,18 @@ void ListDrives::ListRescannedDrives() {
 namespace salvatrix {
 namespace {
 
+// Counts one up for its lifetime, whichever way the scope is left.
+class Count final {
+ public:
+  explicit Count(int& count) : count_(count) { ++count_; }
+  ~Count() { --count_; }
+  Count(const Count&) = delete;
+  Count& operator=(const Count&) = delete;
+
+ private:
+  int& count_;
+};
+
 bool IsNotIn(const ListBox& list, const std::string& entry) {
   bool result = true;
   const std::int16_t count = list.ListCount();
@@ -110,19 +122,22 @@ bool ListDrives::IsNotInRescannedList(const std::string& entry) const {
 }
 
 void ListDrives::CompareDriveLetters() {
-  const bool outer = comparing_;
-  comparing_ = true;
+  const Count running(comparisons_);
   try {
     CompareSteps();
   } catch (...) {
     boxes_.Show(kCompareFailureText, kApplicationTitle, kMbOk);
   }
-  comparing_ = outer;
 }
 
 void ListDrives::CompareSteps() {
   if (form_.Text2.Text() == form_.Text3.Text()) {
-    boxes_.Show(kUnchangedDrivesText, kApplicationTitle, kMbOk);
+    // A tick from the open box's message loop compares again, so a drive mounted meanwhile is
+    // still found; telling twice that nothing changed would only stack up boxes.
+    if (no_change_boxes_ == 0) {
+      const Count open(no_change_boxes_);
+      boxes_.Show(kUnchangedDrivesText, kApplicationTitle, kMbOk);
+    }
     form_.List3.Clear();
     form_.List5.Clear();
     return;

@@ -58,7 +58,12 @@ class ListDrives final {
   void StartCopying(ListBox& files, ListBox& destination, ListBox& folders);
 
   /// True while CompareDriveLetters runs (it may be waiting in one of its boxes).
-  bool Comparing() const { return comparing_; }
+  bool Comparing() const { return comparisons_ > 0; }
+  /// True while every running CompareDriveLetters waits in its no-change box. A comparison
+  /// started meanwhile shows no second no-change box; it still clears List3 and List5.
+  bool OnlyNoChangeBoxesOpen() const {
+    return comparisons_ > 0 && comparisons_ == no_change_boxes_;
+  }
 
  private:
   void CompareSteps();
@@ -68,7 +73,8 @@ class ListDrives final {
   Form1& form_;
   DriveStrings& drives_;
   MessageBoxes& boxes_;
-  bool comparing_ = false;
+  int comparisons_ = 0;      // running, nested ones included
+  int no_change_boxes_ = 0;  // comparisons waiting in their no-change box
   bool copying_ = false;
 };
 

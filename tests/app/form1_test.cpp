@@ -204,6 +204,47 @@ TEST_F(Form1FlowTest, TickDoesNotStackComparisonsWhileOneOfTheirBoxesIsOpen) {
   EXPECT_FALSE(form_.Timer1.Enabled());
 }
 
+TEST_F(Form1FlowTest, StickMountedWhileTheNoChangeBoxIsOpenIsCopiedByTheNextTick) {
+  form_.Check1.UserClick();
+  form_.Text1.SetText("\r\nwParam = DBT_DEVICEARRIVAL 05 ");
+  int ticks_in_box = 0;
+  boxes_.on_show = [&](const auto& box) {
+    if (box.text == kUnchangedDrivesText && ticks_in_box++ == 0) {
+      drives_.SetDrives(RawDrives("CDE"));  // the desktop mounts the stick meanwhile
+      form_.Timer1.tick.Emit();
+    }
+  };
+  form_.Timer1.tick.Emit();
+  ASSERT_EQ(boxes_.shown.size(), 1u);  // the no-change box, and no other
+  ASSERT_EQ(files_.calls.size(), 3u);  // a.txt, b.txt, flush
+  EXPECT_EQ(files_.calls[0].destination, "E:\\a.txt");
+  EXPECT_EQ(form_.List2.Text(), "E:\\");
+  EXPECT_EQ(form_.Check1.Value(), 0);
+  EXPECT_FALSE(form_.Check1.Enabled());
+  EXPECT_TRUE(form_.cmdFileCopy.Enabled());
+  EXPECT_FALSE(form_.Timer1.Enabled());
+  // The first comparison then finishes its own steps.
+  EXPECT_EQ(form_.List3.ListCount(), 0);
+  EXPECT_FALSE(form_.Drives().Comparing());
+}
+
+TEST_F(Form1FlowTest, TickWaitsWhileAComparisonShowsAnyOtherBox) {
+  form_.Text1.SetText("\r\nwParam = DBT_DEVICEARRIVAL 05 ");
+  // The string sees a drive the list does not: the comparison fails with error 101.
+  drives_.Queue({RawDrives("CDE")});
+  drives_.Queue({RawDrives("CDE")});
+  int calls_in_box = -1;
+  boxes_.on_show = [&](const auto&) {
+    const int before = drives_.calls;
+    form_.Timer1.tick.Emit();
+    calls_in_box = drives_.calls - before;
+  };
+  form_.Timer1.tick.Emit();
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].text, kCompareFailureText);
+  EXPECT_EQ(calls_in_box, 0);  // no rescan while the failure box is open
+}
+
 TEST_F(Form1FlowTest, SelectAllSwitchesEachTouchOnlyTheirOwnList) {
   form_.List6.UserClick(0);
   form_.Check3.UserClick();  // ticked: everything, the program included

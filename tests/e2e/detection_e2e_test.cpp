@@ -9,15 +9,13 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 
+#include "e2e/e2e_support.h"
 #include "platform/qt/linux_program.h"
 #include "support/fakes.h"
 
@@ -25,45 +23,12 @@ namespace salvatrix {
 namespace {
 
 namespace fs = std::filesystem;
+using e2e::Capture;
+using e2e::ReadAll;
+using e2e::Shell;
+using e2e::SpinUntil;
 
 std::string g_isolation_problem;  // empty when the test runs in its own mount namespace
-
-bool Shell(const std::string& command) {
-  return std::system(command.c_str()) == 0;
-}
-
-std::string Capture(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-      output += buffer;
-    }
-    ::pclose(pipe);
-  }
-  while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) {
-    output.pop_back();
-  }
-  return output;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Runs the event loop until done() or the time is up; true when done.
-bool SpinUntil(const std::function<bool()>& done, int milliseconds) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > milliseconds) {
-      return false;
-    }
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  return true;
-}
 
 class DetectionTest : public ::testing::Test {
  protected:

@@ -2,30 +2,30 @@
 
 #include <fcntl.h>
 #include <libudev.h>
+#include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <exception>
+#include <optional>
 #include <utility>
 
+#include "platform/posix/block_devices.h"
 #include "platform/posix/drive_table.h"
+#include "platform/posix/stick_arrivals.h"
+#include "platform/posix/udisks_mounter.h"
 #include "platform/posix/window_procedures.h"
 
 namespace salvatrix::posix {
 namespace {
 
-constexpr std::size_t kVolumeRecordBytes = 20;
-constexpr std::size_t kDeviceInterfaceHeaderBytes = 28;
 constexpr std::uint32_t kFilterBytes = 32;
 // A burst of udev events is handled over several wake-ups rather than holding the UI thread.
 constexpr int kMaxUdevEventsPerWakeup = 32;
-
-void PutLittleEndian32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
 
 std::uint32_t GetLittleEndian32(const NotificationFilter& bytes, std::size_t offset) {
   std::uint32_t value = 0;
@@ -33,47 +33,6 @@ std::uint32_t GetLittleEndian32(const NotificationFilter& bytes, std::size_t off
     value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
   }
   return value;
-}
-
-// SCSI inquiry strings come padded with blanks, and a decoded escape may be any byte; a NUL
-// would cut the name short where the core reads it.
-std::string Tidy(std::string_view text) {
-  std::string tidy;
-  bool blank_pending = false;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F) {
-      blank_pending = !tidy.empty();
-      continue;
-    }
-    if (blank_pending) {
-      tidy += ' ';
-      blank_pending = false;
-    }
-    tidy += c;
-  }
-  return tidy;
-}
-
-std::string_view Property(const DeviceProperties& properties, const std::string& name) {
-  const auto found = properties.find(name);
-  return found == properties.end() ? std::string_view() : std::string_view(found->second);
-}
-
-// The plain properties have blanks replaced by underscores; the _ENC ones keep the device's
-// own spelling.
-std::string Preferred(const DeviceProperties& properties, const std::string& name) {
-  std::string encoded = Tidy(DecodeUdevEscapes(Property(properties, name + "_ENC")));
-  return encoded.empty() ? Tidy(Property(properties, name)) : encoded;
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
-  return text;
 }
 
 // Returns 0 or the errno of the failure. Reading the watched descriptor itself, rather than
@@ -111,78 +70,15 @@ DeviceProperties PropertiesOf(udev_device* device) {
   return properties;
 }
 
+// The clock of timerfd's CLOCK_MONOTONIC, which steady_clock need not be.
+StickArrivals::Micros MonotonicNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::chrono::seconds(now.tv_sec) +
+         std::chrono::duration_cast<StickArrivals::Micros>(std::chrono::nanoseconds(now.tv_nsec));
+}
+
 }  // namespace
-
-bool IsStorageArrival(std::string_view action, const DeviceProperties& properties) {
-  return action == "add" && Property(properties, "SUBSYSTEM") == "block" &&
-         Property(properties, "DEVTYPE") == "disk" &&
-         !Property(properties, "DEVPATH").starts_with("/devices/virtual/");
-}
-
-std::string DeviceArrivalName(const DeviceProperties& properties) {
-  std::string node = Tidy(Property(properties, "DEVNAME"));
-  if (node.empty()) {
-    node = Tidy(Property(properties, "DEVPATH"));
-  }
-  std::vector<std::string> parts = {std::move(node), Preferred(properties, "ID_VENDOR"),
-                                    Preferred(properties, "ID_MODEL")};
-  const std::string serial = Tidy(Property(properties, "ID_SERIAL_SHORT"));
-  if (!serial.empty()) {
-    parts.push_back("serial " + serial);
-  }
-  const std::string vendor_id = Tidy(Property(properties, "ID_VENDOR_ID"));
-  const std::string product_id = Tidy(Property(properties, "ID_MODEL_ID"));
-  if (!vendor_id.empty() && !product_id.empty()) {
-    const std::string bus = UpperAscii(Tidy(Property(properties, "ID_BUS")));
-    std::string ids = "(";
-    if (!bus.empty()) {
-      ids += bus + ' ';
-    }
-    parts.push_back(ids + vendor_id + ':' + product_id + ')');
-  }
-
-  std::string name;
-  for (const std::string& part : parts) {
-    if (part.empty()) {
-      continue;
-    }
-    if (!name.empty()) {
-      name += ' ';
-    }
-    name += part;
-  }
-  if (name.size() > kMaxDeviceNameBytes) {
-    std::size_t cut = kMaxDeviceNameBytes;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
-      --cut;
-    }
-    while (cut > 0 && name[cut - 1] == ' ') {
-      --cut;
-    }
-    name.resize(cut);
-  }
-  return name;
-}
-
-std::vector<std::uint8_t> VolumeArrivalRecord(char letter) {
-  std::vector<std::uint8_t> record(kVolumeRecordBytes, 0);
-  PutLittleEndian32(record, 0, kVolumeRecordBytes);
-  PutLittleEndian32(record, 4, kDbtDevtypVolume);
-  if (letter >= 'A' && letter <= 'Z') {
-    PutLittleEndian32(record, 12, std::uint32_t{1} << (letter - 'A'));
-  }
-  return record;
-}
-
-std::vector<std::uint8_t> DeviceInterfaceRecord(std::string_view name) {
-  std::vector<std::uint8_t> record(kDeviceInterfaceHeaderBytes + name.size() + 1, 0);
-  PutLittleEndian32(record, 0, static_cast<std::uint32_t>(record.size()));
-  PutLittleEndian32(record, 4, kDbtDevtypDeviceInterface);
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    record[kDeviceInterfaceHeaderBytes + i] = static_cast<std::uint8_t>(name[i]);
-  }
-  return record;
-}
 
 struct DeviceWatch::Udev {
   udev* context = nullptr;
@@ -227,6 +123,44 @@ struct DeviceWatch::Udev {
   }
 };
 
+// The sticks whose device line is held back, the timer that brings their next step, and the
+// way to UDisks2.
+struct DeviceWatch::Sticks {
+  StickArrivals arrivals;
+  UdisksMounter mounter;
+  int timer_fd = -1;
+
+  Sticks() : timer_fd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {}
+  ~Sticks() {
+    if (timer_fd >= 0) {
+      ::close(timer_fd);
+    }
+  }
+  Sticks(const Sticks&) = delete;
+  Sticks& operator=(const Sticks&) = delete;
+
+  // Nothing when a descriptor cannot be made: sticks then go into the log on arrival.
+  static std::unique_ptr<Sticks> Open() {
+    try {
+      auto opened = std::make_unique<Sticks>();
+      return opened->timer_fd < 0 ? nullptr : std::move(opened);
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+
+  void Rearm() const {
+    itimerspec when{};
+    if (const auto next = arrivals.NextWake()) {
+      // 0 would disarm the timer; a time already past fires at once.
+      const auto usec = std::max<std::int64_t>(next->count(), 1);
+      when.it_value.tv_sec = static_cast<time_t>(usec / 1'000'000);
+      when.it_value.tv_nsec = static_cast<long>((usec % 1'000'000) * 1000);
+    }
+    ::timerfd_settime(timer_fd, TFD_TIMER_ABSTIME, &when, nullptr);
+  }
+};
+
 DeviceWatch::DeviceWatch(DriveTable& drives, WindowProcedures& windows, std::string mountinfo_path,
                          bool use_udev)
     : drives_(drives),
@@ -263,6 +197,7 @@ std::uintptr_t DeviceWatch::Register(WindowHandle window, const NotificationFilt
   }
   std::set<std::string> baseline;
   std::unique_ptr<Udev> udev;
+  std::unique_ptr<Sticks> sticks;
   try {
     // Should the table not read by its path, the letters of the last good read are the
     // baseline.
@@ -273,6 +208,9 @@ std::uintptr_t DeviceWatch::Register(WindowHandle window, const NotificationFilt
     if (use_udev_) {
       udev = Udev::Open();
     }
+    if (udev) {
+      sticks = Sticks::Open();
+    }
   } catch (...) {
     ::close(fd);
     throw;
@@ -281,6 +219,7 @@ std::uintptr_t DeviceWatch::Register(WindowHandle window, const NotificationFilt
   window_ = window;
   known_keys_ = std::move(baseline);
   udev_ = std::move(udev);
+  sticks_ = std::move(sticks);
   handle_ = next_handle_++;
   if (on_fds_changed) {
     on_fds_changed();
@@ -306,6 +245,10 @@ std::vector<DeviceWatch::WatchFd> DeviceWatch::Fds() const {
   if (udev_) {
     fds.push_back({udev_->Fd(), false});
   }
+  if (sticks_) {
+    fds.push_back({sticks_->timer_fd, false});
+    fds.push_back({sticks_->mounter.Fd(), false});
+  }
   return fds;
 }
 
@@ -313,68 +256,151 @@ void DeviceWatch::OnReady(int fd) {
   if (handle_ == 0 || fd < 0) {
     return;
   }
+  // Every record is made before the first is delivered: a procedure may unregister, or
+  // register anew, while it handles one.
   if (fd == mount_fd_) {
-    OnMountTableChanged();
+    Deliver(MountTableArrivals());
   } else if (udev_ && fd == udev_->Fd()) {
-    OnUdevReady();
+    Deliver(UdevArrivals());
+  } else if (sticks_ && (fd == sticks_->timer_fd || fd == sticks_->mounter.Fd())) {
+    Deliver(SticksDue(fd));
   }
 }
 
-void DeviceWatch::OnMountTableChanged() {
-  std::vector<char> arrived;
+DeviceWatch::Records DeviceWatch::MountTableArrivals() {
+  Records records;
   try {
     if (ReadToEndFromStart(mount_fd_) != 0 || !drives_.Refresh()) {
-      return;
+      return records;
     }
     std::set<std::string> keys;
     for (const Drive& drive : drives_.Drives()) {
       keys.insert(drive.key);
-      if (!known_keys_.contains(drive.key)) {
-        arrived.push_back(drive.letter);
+      if (known_keys_.contains(drive.key)) {
+        continue;
       }
+      if (sticks_) {
+        if (const auto disk = WholeDiskOfSource(drive.source)) {
+          if (auto name = sticks_->arrivals.Settled(*disk)) {
+            records.push_back(DeviceInterfaceRecord(*name));
+          }
+        }
+      }
+      records.push_back(VolumeArrivalRecord(drive.letter));
     }
     known_keys_ = std::move(keys);
   } catch (const std::exception&) {
-    return;
+    return {};
   }
-  // A procedure may unregister, or register anew, while it handles an arrival.
+  if (sticks_) {
+    sticks_->Rearm();
+  }
+  return records;
+}
+
+bool DeviceWatch::HasDriveOf(std::uint64_t disk) const {
+  for (const Drive& drive : drives_.Drives()) {
+    if (WholeDiskOfSource(drive.source) == disk) {
+      return true;
+    }
+  }
+  return false;
+}
+
+DeviceWatch::Records DeviceWatch::UdevArrivals() {
+  Records records;
+  for (int i = 0; i < kMaxUdevEventsPerWakeup; ++i) {
+    const std::unique_ptr<udev_device, DeviceUnref> device(
+        udev_monitor_receive_device(udev_->monitor));
+    if (!device) {
+      break;
+    }
+    try {
+      const char* action = udev_device_get_action(device.get());
+      const std::string_view what = action == nullptr ? "" : action;
+      const std::uint64_t disk = udev_device_get_devnum(device.get());
+      if (what == "remove" && sticks_) {
+        // Pulled before any mount: it did arrive, and the log says so.
+        if (auto name = sticks_->arrivals.Settled(disk)) {
+          records.push_back(DeviceInterfaceRecord(*name));
+        }
+        continue;
+      }
+      const char* removable = udev_device_get_sysattr_value(device.get(), "removable");
+      const DeviceProperties properties = PropertiesOf(device.get());
+      if (!IsStickArrival(what, properties, removable != nullptr && removable[0] == '1')) {
+        continue;
+      }
+      std::string name = DeviceArrivalName(properties);
+      // Someone mounted it before its event reached us: its drive can be seen already.
+      if (!sticks_ || disk == 0 || HasDriveOf(disk)) {
+        records.push_back(DeviceInterfaceRecord(name));
+      } else if (auto earlier = sticks_->arrivals.Arrived(disk, std::move(name), MonotonicNow())) {
+        records.push_back(DeviceInterfaceRecord(*earlier));
+      }
+    } catch (const std::exception&) {
+      continue;
+    }
+  }
+  if (sticks_) {
+    sticks_->Rearm();
+  }
+  return records;
+}
+
+DeviceWatch::Records DeviceWatch::SticksDue(int fd) {
+  Records records;
+  bool mounted = false;
+  try {
+    if (fd == sticks_->timer_fd) {
+      std::uint64_t expirations = 0;
+      while (::read(fd, &expirations, sizeof expirations) > 0) {
+      }
+    } else {
+      for (const UdisksMounter::Finished& finished : sticks_->mounter.Process()) {
+        sticks_->arrivals.MountFinished(finished.request);
+        mounted = mounted || finished.mounted;
+      }
+    }
+    // UDisks2 answers once the filesystem is mounted: the drive is there to be read, whether
+    // or not the table has told us yet, and its line must go out with it.
+    if (mounted) {
+      records = MountTableArrivals();
+    }
+    StickArrivals::Due due = sticks_->arrivals.Advance(MonotonicNow());
+    bool refused_at_once = false;
+    for (const std::uint64_t disk : due.mount) {
+      if (!sticks_->mounter.Mount(disk, DiskAndPartitionNames(disk))) {
+        sticks_->arrivals.MountFinished(disk);
+        refused_at_once = true;
+      }
+    }
+    if (refused_at_once) {
+      StickArrivals::Due now = sticks_->arrivals.Advance(MonotonicNow());
+      due.lines.insert(due.lines.end(), now.lines.begin(), now.lines.end());
+    }
+    for (const std::string& name : due.lines) {
+      records.push_back(DeviceInterfaceRecord(name));
+    }
+  } catch (const std::exception&) {
+    // What was made stays; the timer below brings the rest.
+  }
+  sticks_->Rearm();
+  return records;
+}
+
+void DeviceWatch::Deliver(const Records& records) {
   const std::uintptr_t handle = handle_;
-  for (const char letter : arrived) {
+  for (const auto& record : records) {
     if (handle_ != handle) {
       return;
     }
-    windows_.Deliver(window_, kWmDeviceChange, kDbtDeviceArrival, VolumeArrivalRecord(letter));
-  }
-}
-
-void DeviceWatch::OnUdevReady() {
-  const std::uintptr_t handle = handle_;
-  for (int i = 0; i < kMaxUdevEventsPerWakeup && handle_ == handle && udev_; ++i) {
-    std::vector<std::uint8_t> record;
-    {
-      // Released before delivery: a procedure that unregisters takes the monitor with it.
-      const std::unique_ptr<udev_device, DeviceUnref> device(
-          udev_monitor_receive_device(udev_->monitor));
-      if (!device) {
-        return;
-      }
-      try {
-        const char* action = udev_device_get_action(device.get());
-        const DeviceProperties properties = PropertiesOf(device.get());
-        if (IsStorageArrival(action == nullptr ? "" : action, properties)) {
-          record = DeviceInterfaceRecord(DeviceArrivalName(properties));
-        }
-      } catch (const std::exception&) {
-        continue;
-      }
-    }
-    if (!record.empty()) {
-      windows_.Deliver(window_, kWmDeviceChange, kDbtDeviceArrival, record);
-    }
+    windows_.Deliver(window_, kWmDeviceChange, kDbtDeviceArrival, record);
   }
 }
 
 void DeviceWatch::CloseAll() {
+  sticks_.reset();
   udev_.reset();
   if (mount_fd_ >= 0) {
     ::close(mount_fd_);

@@ -1,53 +1,31 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/device_notifications.h"
+#include "platform/posix/arrival_records.h"
 
 namespace salvatrix::posix {
 
 class DriveTable;
 class WindowProcedures;
 
-/// udev properties of one device, by name (DEVNAME, ID_VENDOR_ENC ...).
-using DeviceProperties = std::map<std::string, std::string>;
-
-/// The longest device name a device-interface arrival carries, without its NUL.
-inline constexpr std::size_t kMaxDeviceNameBytes = 1023;
-
-/// Whether a udev event is a storage device a person plugged in: action "add" of a whole
-/// block disk that is not a virtual one (loop, device mapper, zram ...). Partitions are not:
-/// their volumes arrive through the mount table.
-bool IsStorageArrival(std::string_view action, const DeviceProperties& properties);
-
-/// The name a device-interface arrival carries: device node (DEVPATH when there is none),
-/// vendor, model, "serial" and serial number, then bus and vendor:product ids in parentheses,
-/// each where udev has it, e.g. "/dev/sdb SanDisk Cruzer Blade serial 4C530001 (USB
-/// 0781:5567)". The _ENC properties win over the plain ones and have their \xNN escapes
-/// decoded; control bytes become blanks and runs of blanks shrink to one. Cut to
-/// kMaxDeviceNameBytes without splitting a UTF-8 character.
-std::string DeviceArrivalName(const DeviceProperties& properties);
-
-/// A DEV_BROADCAST_VOLUME of 20 bytes for the drive letter ('A' to 'Z'), little-endian.
-std::vector<std::uint8_t> VolumeArrivalRecord(char letter);
-
-/// A DEV_BROADCAST_DEVICEINTERFACE_A: 28 header bytes (size, type 5, reserved, zero class
-/// GUID), then name and one NUL. name is used as given; DeviceArrivalName caps it.
-std::vector<std::uint8_t> DeviceInterfaceRecord(std::string_view name);
-
 /// Device notifications on Linux. Watches the mount table (new drives → volume arrivals) and,
-/// where udev runs, the udev monitor (new storage devices → device-interface arrivals), and
-/// delivers them as WM_DEVICECHANGE / DBT_DEVICEARRIVAL to the registered window. Owns no
-/// thread and never waits: the view polls Fds() in its event loop and calls OnReady. For the
-/// UI thread only.
+/// where udev runs, the udev monitor (sticks plugged in → device-interface arrivals), and
+/// delivers them as WM_DEVICECHANGE / DBT_DEVICEARRIVAL to the registered window.
+///
+/// A stick's device line is held back until one of its filesystems is mounted, then delivered
+/// just before that drive's volume line, so a poll that sees the line also sees the drive.
+/// When nobody has mounted the stick two seconds after its arrival, UDisks2 is asked to mount
+/// it (its hints and polkit decide). When no drive comes, the line goes out alone five seconds
+/// after the arrival (later only while UDisks2 has yet to answer), or at once when the stick
+/// is pulled. Owns no thread and never waits: the view polls Fds() in its event loop and calls
+/// OnReady. For the UI thread only.
 class DeviceWatch final : public DeviceNotifications {
  public:
   /// A descriptor to watch: for the exceptional condition (POLLPRI) when priority is set,
@@ -86,16 +64,23 @@ class DeviceWatch final : public DeviceNotifications {
 
   /// The view's call when fd is ready. Mount table: re-reads it and delivers a volume arrival
   /// for each drive not in the baseline, which then becomes the current drives (a drive that
-  /// goes and comes back arrives again). udev: delivers a device-interface arrival for each
-  /// queued storage arrival. An fd that is not one of Fds(), or an error reading, drops the
-  /// event. Exceptions of the window's procedure pass through.
+  /// goes and comes back arrives again), each led by its stick's device line when that is still
+  /// held back. udev: takes in the sticks that arrived or went. The sticks' timer and the
+  /// UDisks2 connection: asks for mounts and lets device lines go as they come due. An fd that
+  /// is not one of Fds(), or an error reading, drops the event. Exceptions of the window's
+  /// procedure pass through.
   void OnReady(int fd);
 
  private:
   struct Udev;
+  struct Sticks;
+  using Records = std::vector<std::vector<std::uint8_t>>;
 
-  void OnMountTableChanged();
-  void OnUdevReady();
+  Records MountTableArrivals();
+  Records UdevArrivals();
+  Records SticksDue(int fd);
+  void Deliver(const Records& records);
+  bool HasDriveOf(std::uint64_t disk) const;
   void CloseAll();
 
   DriveTable& drives_;
@@ -108,6 +93,7 @@ class DeviceWatch final : public DeviceNotifications {
   WindowHandle window_ = 0;
   int mount_fd_ = -1;
   std::unique_ptr<Udev> udev_;
+  std::unique_ptr<Sticks> sticks_;  // with udev only: sticks arrive through it
   std::set<std::string> known_keys_;
 };
 

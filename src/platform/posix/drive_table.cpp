@@ -5,8 +5,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -16,10 +14,6 @@ namespace salvatrix::posix {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr char kRootLetter = 'C';
-constexpr char kFirstLetter = 'D';
-constexpr char kLastLetter = 'Z';
 
 bool IsOctalDigit(char c) {
   return c >= '0' && c <= '7';
@@ -140,8 +134,8 @@ const Drive* FindDrive(const std::vector<Drive>& drives, char letter) {
   return it == drives.end() ? nullptr : &*it;
 }
 
-Drive MakeDrive(char letter, const MountEntry& entry) {
-  return Drive{letter, entry.device, entry.mount_point, entry.fs_type, entry.source, {}};
+Drive MakeDrive(const MountEntry& entry) {
+  return Drive{0, entry.device, entry.mount_point, entry.fs_type, entry.source, {}};
 }
 
 }  // namespace
@@ -220,26 +214,7 @@ bool IsDriveMount(const MountEntry& entry) {
   return IsNetworkFileSystem(entry.fs_type) || entry.source.starts_with("/dev/");
 }
 
-DriveTable::DriveTable(std::string mountinfo_path, std::string by_label_dir)
-    : mountinfo_path_(std::move(mountinfo_path)), by_label_dir_(std::move(by_label_dir)) {}
-
-bool DriveTable::Refresh() {
-  std::ifstream in(mountinfo_path_);
-  if (!in) {
-    return false;
-  }
-  std::vector<MountEntry> entries;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (auto entry = ParseMountInfoLine(line)) {
-      entries.push_back(std::move(*entry));
-    }
-  }
-  // A directory opens fine and only fails on the first read.
-  if (in.bad()) {
-    return false;
-  }
-
+std::vector<Drive> DriveMounts(const std::vector<MountEntry>& entries) {
   // A later mount on the same mount point hides the earlier one; the hidden one cannot be
   // reached through its mount point, so it is no drive.
   std::vector<const MountEntry*> visible;
@@ -260,58 +235,52 @@ bool DriveTable::Refresh() {
 
   // One candidate per device, in the order each device first shows up.
   std::vector<const MountEntry*> candidates;
-  {
-    std::unordered_map<std::string, std::size_t> index_of_device;
-    for (const MountEntry* entry : visible) {
-      if (entry == root || !IsDriveMount(*entry) || (root && entry->device == root->device)) {
-        continue;
-      }
-      const auto [it, inserted] = index_of_device.emplace(entry->device, candidates.size());
-      if (inserted) {
-        candidates.push_back(entry);
-      } else if (candidates[it->second]->root != "/" && entry->root == "/") {
-        // A bind mount of a subfolder came first; the mount of the whole filesystem is the
-        // better face for the drive, but the drive keeps its place in the order.
-        candidates[it->second] = entry;
-      }
+  std::unordered_map<std::string, std::size_t> index_of_device;
+  for (const MountEntry* entry : visible) {
+    if (entry == root || !IsDriveMount(*entry) || (root && entry->device == root->device)) {
+      continue;
     }
-  }
-
-  std::map<std::string, char> previous_letters;
-  for (const Drive& drive : drives_) {
-    if (drive.letter != kRootLetter) {
-      previous_letters.emplace(drive.key, drive.letter);
+    const auto [it, inserted] = index_of_device.emplace(entry->device, candidates.size());
+    if (inserted) {
+      candidates.push_back(entry);
+    } else if (candidates[it->second]->root != "/" && entry->root == "/") {
+      // A bind mount of a subfolder came first; the mount of the whole filesystem is the
+      // better face for the drive, but the drive keeps its place in the order.
+      candidates[it->second] = entry;
     }
   }
 
   std::vector<Drive> drives;
-  std::set<char> taken;
   if (root) {
-    drives.push_back(MakeDrive(kRootLetter, *root));
+    drives.push_back(MakeDrive(*root));
   }
-  std::vector<const MountEntry*> newcomers;
   for (const MountEntry* entry : candidates) {
-    const auto previous = previous_letters.find(entry->device);
-    if (previous != previous_letters.end()) {
-      drives.push_back(MakeDrive(previous->second, *entry));
-      taken.insert(previous->second);
-    } else {
-      newcomers.push_back(entry);
+    drives.push_back(MakeDrive(*entry));
+  }
+  return drives;
+}
+
+DriveTable::DriveTable(std::string mountinfo_path, std::string by_label_dir)
+    : mountinfo_path_(std::move(mountinfo_path)), by_label_dir_(std::move(by_label_dir)) {}
+
+bool DriveTable::Refresh() {
+  std::ifstream in(mountinfo_path_);
+  if (!in) {
+    return false;
+  }
+  std::vector<MountEntry> entries;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (auto entry = ParseMountInfoLine(line)) {
+      entries.push_back(std::move(*entry));
     }
   }
-  char next = kFirstLetter;
-  for (const MountEntry* entry : newcomers) {
-    while (next <= kLastLetter && taken.contains(next)) {
-      ++next;
-    }
-    if (next > kLastLetter) {
-      // No letter left: the drive stays unlisted until one is freed.
-      break;
-    }
-    drives.push_back(MakeDrive(next, *entry));
-    taken.insert(next);
+  // A directory opens fine and only fails on the first read.
+  if (in.bad()) {
+    return false;
   }
 
+  std::vector<Drive> drives = AssignLetters(drives_, DriveMounts(entries));
   const auto labels = ReadLabels(by_label_dir_);
   if (!labels.empty()) {
     for (Drive& drive : drives) {
@@ -323,29 +292,15 @@ bool DriveTable::Refresh() {
       }
     }
   }
-
-  std::sort(drives.begin(), drives.end(),
-            [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
   drives_ = std::move(drives);
   return true;
-}
-
-std::string DriveTable::RawDriveList() const {
-  std::string raw;
-  for (const Drive& drive : drives_) {
-    raw += drive.letter;
-    raw += ":\\";
-    raw += '\0';
-  }
-  raw += '\0';
-  return raw;
 }
 
 std::uint32_t DriveTable::GetLogicalDriveStrings(std::uint32_t length, char* buffer) {
   if (!Refresh()) {
     return 0;
   }
-  const std::string raw = RawDriveList();
+  const std::string raw = DriveStringsText(drives_);
   const auto needed = static_cast<std::uint32_t>(raw.size());
   if (length < needed || buffer == nullptr) {
     return needed;

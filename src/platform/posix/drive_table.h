@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/drive_strings.h"
+#include "platform/posix/drive_letters.h"
 
 namespace salvatrix::posix {
 
@@ -34,15 +35,11 @@ std::optional<MountEntry> ParseMountInfoLine(std::string_view line);
 /// are not.
 bool IsDriveMount(const MountEntry& entry);
 
-/// A drive with the letter it holds.
-struct Drive {
-  char letter = 0;
-  std::string key;  // what identifies the drive while it stays mounted
-  std::string mount_point;
-  std::string fs_type;
-  std::string source;
-  std::string label;
-};
+/// The drives among the mounts of one table, in the order each is first seen, without letters
+/// or labels; the key is the device number. A mount hidden by a later one on the same mount
+/// point is no drive; a device counts once (as "/" when it is the root's), by its mount of
+/// the whole filesystem where it has one.
+std::vector<Drive> DriveMounts(const std::vector<MountEntry>& entries);
 
 /// The Linux stand-in for drive letters: "/" is C, other drives take the lowest free letter
 /// from D in the order they are first seen and keep it while they stay mounted.

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 #include <system_error>
 
@@ -120,34 +122,55 @@ class PosixFileSystemObject final : public FileSystemObject {
   }
 
   void CopyFile(std::string_view source, std::string_view destination, bool overwrite) override {
-    if (const auto error = posix::CopyFile(Resolve(source), Resolve(destination), overwrite)) {
+    const std::string from = Resolve(source);
+    const std::error_code error =
+        LooksLikeDriveRoot(destination)
+            ? SessionFor(destination).CopyFile(from, destination.substr(3), overwrite)
+            : posix::CopyFile(from, std::string(destination), overwrite);
+    if (error) {
       Fail(destination, error);
     }
   }
 
   void CopyFolder(std::string_view source, std::string_view destination, bool overwrite) override {
-    if (const auto error = posix::CopyFolder(Resolve(source), Resolve(destination), overwrite)) {
+    const std::string from = Resolve(source);
+    const std::error_code error =
+        LooksLikeDriveRoot(destination)
+            ? SessionFor(destination).CopyFolder(from, destination.substr(3), overwrite)
+            : posix::CopyFolder(from, std::string(destination), overwrite);
+    if (error) {
       Fail(destination, error);
     }
   }
 
   void Flush(std::string_view destination_root) override {
-    if (const auto error = posix::Flush(Resolve(destination_root))) {
+    const std::error_code error = LooksLikeDriveRoot(destination_root)
+                                      ? SessionFor(destination_root).Flush()
+                                      : posix::Flush(std::string(destination_root));
+    if (error) {
       Fail(destination_root, error);
     }
   }
 
  private:
-  // A drive root is looked up in a fresh read of the mount table: a drive that was unmounted
-  // since the last rescan must fail here rather than let the copy land in the empty mount
-  // point folder on another filesystem.
+  // The mount table is read once per object, that is once per copy job. A drive that was
+  // unmounted since the last rescan must fail here rather than let the copy land in the empty
+  // mount point folder on another filesystem; once its root is open, the job keeps writing to
+  // that filesystem (or failing, when it is pulled) whatever happens to the mount point.
+  void ReadDrives(std::string_view path) {
+    if (!drives_read_) {
+      if (!drives_.Refresh()) {
+        throw Failure(std::string(path) + ": the mount table cannot be read");
+      }
+      drives_read_ = true;
+    }
+  }
+
   std::string Resolve(std::string_view path) {
     if (!LooksLikeDriveRoot(path)) {
       return std::string(path);
     }
-    if (!drives_.Refresh()) {
-      throw Failure(std::string(path) + ": the mount table cannot be read");
-    }
+    ReadDrives(path);
     std::string resolved = drives_.ResolvePath(path);
     if (resolved == path) {
       throw Failure(std::string(path.substr(0, 3)) + " is not mounted any more");
@@ -155,7 +178,21 @@ class PosixFileSystemObject final : public FileSystemObject {
     return resolved;
   }
 
+  CopySession& SessionFor(std::string_view path) {
+    const auto letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    auto& session = sessions_[letter];
+    if (session == nullptr) {
+      const std::string root = Resolve(path.substr(0, 3));
+      if (const auto error = CopySession::Open(root, session)) {
+        Fail(path.substr(0, 3), error);
+      }
+    }
+    return *session;
+  }
+
   DriveTable& drives_;
+  bool drives_read_ = false;
+  std::map<char, std::unique_ptr<CopySession>> sessions_;
 };
 
 }  // namespace

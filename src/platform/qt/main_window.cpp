@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,18 +24,12 @@
 #include "app/dispatch.h"
 #include "app/form1.h"
 #include "platform/drive_strings.h"
+#include "platform/qt/caption_font.h"
 #include "platform/qt/model_list_widget.h"
 #include "platform/qt/view_conversions.h"
 
 namespace salvatrix::qt {
 namespace {
-
-// The layout was made for the 8 pt MS Sans Serif of Windows. Arial, or the metric-compatible
-// face fontconfig stands in for it, comes closest in width; the usual desktop sans is too wide
-// for the captions at these sizes. No style hint: with one, fontconfig answers with its generic
-// sans before it looks at the Arial alias.
-constexpr const char* kFontFamily = "Arial";
-constexpr double kFontPoints = 8.25;
 
 constexpr std::array<std::string_view, 4> kDriveLists = {"List1", "List2", "List3", "List5"};
 
@@ -87,13 +80,12 @@ MainWindow::MainWindow(Form1& form, MessageBoxes& boxes, QWidget* parent)
   // A steady text cursor: a blinking one wakes the program twice a second for as long as a
   // text box has the focus, and the detection log has it from the start.
   QGuiApplication::styleHints()->setCursorFlashTime(0);
-  QFont face(QString::fromLatin1(kFontFamily));
-  face.setPointSizeF(kFontPoints);
-  setFont(face);
   setWindowTitle(FromBytes(Form1::kCaption));
   setWindowIcon(QIcon(QPixmap::fromImage(ProgramIconImage())));
   resize(TwipsToPixels(Form1::kClientWidth, dpi_x_), TwipsToPixels(Form1::kClientHeight, dpi_y_));
   CreateControls();
+  // Chosen once: a caption set later (a status, say) is whatever length it is.
+  setFont(FittingFont(InstalledFace(FormFaces()), kFormFontPoints, CaptionPlaces(*this)));
   SetTabOrder();
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "app/dialog.h"
+#include "platform/qt/caption_font.h"
 #include "platform/qt/view_conversions.h"
 
 namespace salvatrix::qt {
@@ -72,17 +73,16 @@ void NotesView::Open() {
   const ListBox& model = notes_.List1();
   list->setGeometry(x(model.Place().left), y(model.Place().top), x(model.Place().width),
                     y(model.Place().height));
-  QFont font(QString::fromLatin1(Dialog::kFontName.data(),
-                                 static_cast<qsizetype>(Dialog::kFontName.size())));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(Dialog::kFontPoints);
-  font.setWeight(QFont::Normal);
-  list->setFont(font);
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   for (std::int16_t i = 0; i < model.ListCount(); ++i) {
     const std::string text = model.List(i);
     list->addItem(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
   }
+  // The list has no horizontal scroll bar on Windows: every note must fit its width.
+  QFont font =
+      FittingFont(InstalledFace(NotesFaces()), Dialog::kFontPoints, ListEntryPlaces(*list));
+  font.setWeight(static_cast<QFont::Weight>(Dialog::kFontWeight));
+  list->setFont(font);
 
   // The client area has a fixed size and a fixed place on the screen.
   window->setGeometry(x(Dialog::kScreenLeft), y(Dialog::kScreenTop), x(Dialog::kClientWidth),

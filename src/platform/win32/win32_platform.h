@@ -25,10 +25,10 @@ class Win32DriveStrings final : public DriveStrings {
   std::string DescribeDrive(std::string_view root) const override;
 };
 
-/// Window subclassing with GetWindowLongPtrA / SetWindowLongPtrA (GWLP_WNDPROC) and
-/// CallWindowProcA. Procedures made here are real window procedures (a few at most). A Unicode
-/// window hooked this way gets its messages in their ANSI form while hooked: text sent to the
-/// window itself (WM_SETTEXT) passes through the ANSI code page.
+/// Window subclassing with GetWindowLongPtrW / SetWindowLongPtrW (GWLP_WNDPROC) and
+/// CallWindowProcW. Procedures made here are real window procedures (a few at most) that take
+/// their messages in Unicode form, so a Unicode window stays one while hooked and its texts
+/// pass whole. The record of a device-interface arrival keeps the form it was registered for.
 class Win32WindowHooks final : public WindowHooks {
  public:
   Win32WindowHooks();
@@ -80,9 +80,9 @@ class Win32AppInfo final : public AppInfo {
   std::string JoinPath(std::string_view folder, std::string_view name) const override;
 };
 
-/// The file-system object on Windows: FindFirstFileW listings; copies written to a temporary
-/// file beside the target, flushed (FlushFileBuffers) and moved over it with MoveFileExW
-/// (replace, write-through); wide-character paths throughout.
+/// The file-system object on Windows: FindFirstFileW listings; copies written to a hidden
+/// temporary file beside the target, flushed (FlushFileBuffers) and renamed over it through its
+/// handle; no link on the destination followed; wide-character paths throughout.
 class Win32FileSystem final : public FileSystem {
  public:
   std::unique_ptr<FileSystemObject> CreateObject() override;

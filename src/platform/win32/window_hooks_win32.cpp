@@ -43,7 +43,7 @@ LRESULT RunSlot(std::size_t index, HWND window, UINT message, WPARAM wparam,
   try {
     const Procedure& procedure = Slots()[index].procedure;
     if (!procedure) {
-      return ::DefWindowProcA(window, message, wparam, lparam);
+      return ::DefWindowProcW(window, message, wparam, lparam);
     }
     return procedure(reinterpret_cast<WindowHandle>(window), message, wparam, lparam);
   } catch (...) {
@@ -76,7 +76,7 @@ HWND ToHwnd(WindowHandle window) {
 Win32WindowHooks::Win32WindowHooks() = default;
 
 // A window still subclassed with one of these procedures would call an empty slot, which then
-// behaves as DefWindowProcA; the slot can be taken again.
+// behaves as DefWindowProcW; the slot can be taken again.
 Win32WindowHooks::~Win32WindowHooks() {
   const std::lock_guard lock(SlotsMutex());
   for (std::size_t index = 0; index < kSlotCount; ++index) {
@@ -86,18 +86,21 @@ Win32WindowHooks::~Win32WindowHooks() {
   }
 }
 
+// The W functions throughout: the A ones would turn a Unicode window into an ANSI one, and its
+// texts would pass through the ANSI code page from then on. The procedures made here take their
+// messages as Unicode ones.
 ProcedureValue Win32WindowHooks::GetWindowProcedure(WindowHandle window) {
-  return ::GetWindowLongPtrA(ToHwnd(window), GWLP_WNDPROC);
+  return ::GetWindowLongPtrW(ToHwnd(window), GWLP_WNDPROC);
 }
 
 ProcedureValue Win32WindowHooks::SetWindowProcedure(WindowHandle window, ProcedureValue procedure) {
-  return ::SetWindowLongPtrA(ToHwnd(window), GWLP_WNDPROC, procedure);
+  return ::SetWindowLongPtrW(ToHwnd(window), GWLP_WNDPROC, procedure);
 }
 
 std::intptr_t Win32WindowHooks::CallWindowProcedure(ProcedureValue procedure, WindowHandle window,
                                                     std::uint32_t message, std::uintptr_t wparam,
                                                     std::intptr_t lparam) {
-  return ::CallWindowProcA(reinterpret_cast<WNDPROC>(procedure), ToHwnd(window), message, wparam,
+  return ::CallWindowProcW(reinterpret_cast<WNDPROC>(procedure), ToHwnd(window), message, wparam,
                            lparam);
 }
 

@@ -13,6 +13,7 @@
 #include "app/dispatch.h"
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32ui/caption_font.h"
 #include "platform/win32ui/list_box_view.h"
 #include "platform/win32ui/notes_window.h"
 #include "platform/win32ui/view_metrics.h"
@@ -234,7 +235,6 @@ class MainWindow::Impl {
   void CreateControls() {
     const std::vector<Control*>& controls = form_.Controls();
     children_.reserve(controls.size());
-    const auto font = reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT));
     for (std::size_t i = 0; i < controls.size(); ++i) {
       Child child;
       child.control = controls[i];
@@ -243,7 +243,6 @@ class MainWindow::Impl {
       child.fore = child.control->ForeColour();
       if (child.control->Kind() != ControlKind::kTimer) {
         child.window = CreateChildWindow(*child.control, child.id);
-        ::SendMessageW(child.window, WM_SETFONT, font, FALSE);
       }
       children_.push_back(child);
     }
@@ -252,6 +251,15 @@ class MainWindow::Impl {
       if (child.control->Kind() == ControlKind::kListBox && child.window != nullptr) {
         ShowWholeList(reinterpret_cast<WindowHandle>(child.window),
                       static_cast<const ListBox&>(*child.control));
+      }
+    }
+    // Chosen once the captions are in place: a caption set later (a status, say) is whatever
+    // length it is.
+    font_ = std::make_unique<CaptionFont>(FormFace(), kFormFontPoints, dpi_.y,
+                                          CaptionRooms(reinterpret_cast<WindowHandle>(window_)));
+    for (const Child& child : children_) {
+      if (child.window != nullptr && font_->Handle() != 0) {
+        ::SendMessageW(child.window, WM_SETFONT, static_cast<WPARAM>(font_->Handle()), FALSE);
       }
     }
   }
@@ -721,6 +729,8 @@ class MainWindow::Impl {
   HWND focus_ = nullptr;
   std::vector<Child> children_;
   std::map<COLORREF, HBRUSH> brushes_;
+  /// Shown by the children, so deleted only after them.
+  std::unique_ptr<CaptionFont> font_;
   NotesWindow notes_;
   bool ending_ = false;
   bool unloaded_ = false;

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "app/dialog.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32ui/caption_font.h"
 #include "platform/win32ui/view_metrics.h"
 
 namespace salvatrix::win32ui {
@@ -20,7 +20,6 @@ constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 // A fixed dialog frame, and a tool window so that it stays out of the taskbar.
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW;
 constexpr int kListId = 1;
-constexpr int kPointsPerInch = 72;
 
 HICON LoadProgramIcon(int size) {
   return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
@@ -58,10 +57,7 @@ class NotesWindow::Impl {
     }
     window_ = nullptr;
     list_ = nullptr;
-    if (font_ != nullptr) {
-      ::DeleteObject(font_);
-      font_ = nullptr;
-    }
+    font_.reset();
   }
 
  private:
@@ -116,17 +112,16 @@ class NotesWindow::Impl {
         x(place.left), y(place.top), x(place.width), y(place.height), window_,
         reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)), ::GetModuleHandleW(nullptr),
         nullptr);
-    const auto hundredths = static_cast<int>(std::lround(Dialog::kFontPoints * 100));
-    const std::wstring face = win32::Widen(Dialog::kFontName);
-    font_ =
-        ::CreateFontW(-::MulDiv(hundredths, dpi.y, kPointsPerInch * 100), 0, 0, 0,
-                      Dialog::kFontWeight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face.c_str());
-    ::SendMessageW(list_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     for (std::int16_t i = 0; i < model.ListCount(); ++i) {
       const std::wstring text = win32::Widen(model.List(i));
       ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
+    // The notes ask for their face by name, and GDI stands in its nearest for it where it is
+    // missing. A list box has no horizontal scroll bar here: every note must fit its width.
+    font_ =
+        std::make_unique<CaptionFont>(win32::Widen(Dialog::kFontName), Dialog::kFontPoints, dpi.y,
+                                      ListEntryRooms(reinterpret_cast<WindowHandle>(list_)));
+    ::SendMessageW(list_, WM_SETFONT, static_cast<WPARAM>(font_->Handle()), FALSE);
     ::ShowWindow(window_, SW_SHOW);
   }
 
@@ -199,7 +194,7 @@ class NotesWindow::Impl {
   Dispatcher dispatch_;
   HWND window_ = nullptr;
   HWND list_ = nullptr;
-  HFONT font_ = nullptr;
+  std::unique_ptr<CaptionFont> font_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

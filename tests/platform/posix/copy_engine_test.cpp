@@ -1,5 +1,7 @@
 #include "platform/posix/copy_engine.h"
 
+#include "platform/posix/stick_fixture.h"
+
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -353,15 +355,9 @@ TEST(FlushTest, SyncsAFolderAndFailsOnAMissingOne) {
 class DeviceTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (::geteuid() != 0) {
-      skip_ = "needs root for loop devices and mounts";
-    } else if (::access("/dev/loop-control", W_OK) != 0 || ::access("/dev/fuse", W_OK) != 0) {
-      skip_ = "no /dev/loop-control or /dev/fuse";
-    } else if (std::system("{ command -v mkfs.exfat && command -v mount.exfat-fuse && "
-                           "command -v losetup; } >/dev/null") != 0) {
-      skip_ = "mkfs.exfat, mount.exfat-fuse or losetup missing (exfatprogs, exfat-fuse)";
-    } else if (::unshare(CLONE_NEWNS) != 0 ||
-               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    skip_ = testing::StickSkipReason(testing::StickFormat::kExfat);
+    if (skip_.empty() && (::unshare(CLONE_NEWNS) != 0 ||
+                          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)) {
       skip_ = "cannot make a private mount namespace";
     }
   }
@@ -373,9 +369,7 @@ class DeviceTest : public ::testing::Test {
     Write(src_ / "big", Bytes(10 << 20));
     Write(src_ / "small", "small");
     fs::create_directory(mount_);
-    std::ofstream{image_}.close();
-    fs::resize_file(image_, 8 << 20);
-    ASSERT_EQ(std::system(("mkfs.exfat " + image_.string() + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(stick_.Make(8 << 20), "");
     if (const std::string problem = MountExfat(); !problem.empty()) {
       GTEST_SKIP() << problem;
     }
@@ -383,24 +377,14 @@ class DeviceTest : public ::testing::Test {
 
   void TearDown() override { Unmount(); }
 
-  // About 6 MiB free. The loop device is detached at once: the kernel then frees it by itself when
-  // the filesystem lets go of it, whatever happens to the test. Returns what went wrong.
+  // About 6 MiB free. Returns what went wrong.
   std::string MountExfat(const std::string& options = "") {
-    std::string loop(64, '\0');
-    FILE* losetup = ::popen(("losetup -f --show " + image_.string()).c_str(), "r");
-    if (losetup == nullptr) {
-      return "cannot run losetup";
+    std::string loop;
+    if (std::string problem = stick_.Attach(loop); !problem.empty()) {
+      return problem;
     }
-    loop.resize(std::fread(loop.data(), 1, loop.size(), losetup));
-    if (::pclose(losetup) != 0 || loop.size() < 2) {
-      return "no free loop device";
-    }
-    loop.pop_back();  // the newline
-    const std::string mount = "mount.exfat-fuse " + options + " " + loop + " " + mount_.string();
-    const int mounted = std::system((mount + " >/dev/null 2>&1").c_str());
-    std::system(("losetup -d " + loop).c_str());
-    if (mounted != 0) {
-      return mount + " failed";
+    if (std::string problem = stick_.Mount(loop, mount_, options); !problem.empty()) {
+      return problem;
     }
     mounted_ = true;
     return {};
@@ -418,6 +402,7 @@ class DeviceTest : public ::testing::Test {
   fs::path src_ = dir_ / "src";
   fs::path image_ = dir_ / "image";
   fs::path mount_ = dir_ / "mnt";
+  testing::LoopStick stick_{image_, testing::StickFormat::kExfat, dir_ / "command.log"};
   bool mounted_ = false;
 };
 
@@ -468,7 +453,7 @@ TEST_F(DeviceTest, ReadOnlyDestinationKeepsTheOldFile) {
   for (const bool exfat : {true, false}) {
     SCOPED_TRACE(exfat ? "exFAT mounted read-only" : "a folder made read-only by a bind mount");
     if (exfat) {
-      ASSERT_EQ(MountExfat("-o ro"), "");
+      ASSERT_EQ(MountExfat("ro"), "");
     } else {
       ASSERT_EQ(::mount((dir_ / "plain").c_str(), mount_.c_str(), nullptr, MS_BIND, nullptr), 0);
       mounted_ = true;

@@ -218,17 +218,46 @@ TEST(UdevArrival, NameTellsWhatWasPluggedIn) {
   EXPECT_EQ(std::string(record.begin() + 28, record.end()), name + '\0');
 }
 
-TEST(UdevArrival, OnlyAddedHardwareDisksAreAnnounced) {
-  const DeviceProperties disk = {
-      {"SUBSYSTEM", "block"}, {"DEVTYPE", "disk"}, {"DEVPATH", "/devices/pci0/usb1/block/sdb"}};
-  EXPECT_TRUE(IsStorageArrival("add", disk));
-  EXPECT_FALSE(IsStorageArrival("change", disk));
-  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-           {"DEVTYPE", "partition"}, {"SUBSYSTEM", "usb"}, {"DEVPATH", "/devices/virtual/loop0"}}) {
-    SCOPED_TRACE(value);
-    DeviceProperties properties = disk;
+TEST(UdevArrival, OnlySticksCount) {
+  const DeviceProperties usb = {{"SUBSYSTEM", "block"},
+                                {"DEVTYPE", "disk"},
+                                {"DEVPATH", "/devices/pci0/usb1/1-1/host6/block/sdb"},
+                                {"ID_BUS", "usb"}};
+  const auto with = [&usb](std::string key, std::string value) {
+    DeviceProperties properties = usb;
     properties[key] = value;
-    EXPECT_FALSE(IsStorageArrival("add", properties));
+    return properties;
+  };
+  struct Case {
+    std::string what;
+    std::string action;
+    DeviceProperties properties;
+    bool removable;
+    bool stick;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"usb disk", "add", usb, false, true},
+           {"sd card", "add", with("ID_BUS", "mmc"), false, true},
+           {"firewire disk", "add", with("ID_BUS", "ieee1394"), false, true},
+           {"internal disk", "add", with("ID_BUS", "ata"), false, false},
+           {"card reader the kernel marks removable", "add", with("ID_BUS", "scsi"), true, true},
+           {"no bus, not removable", "add", with("ID_BUS", ""), false, false},
+           {"change", "change", usb, true, false},
+           {"remove", "remove", usb, true, false},
+           {"partition", "add", with("DEVTYPE", "partition"), true, false},
+           {"not a block device", "add", with("SUBSYSTEM", "usb"), true, false},
+           {"loop marked as a usb stick", "add", with("DEVPATH", "/devices/virtual/block/loop3"),
+            false, true},
+           {"loop on another bus", "add",
+            [&] {
+              auto p = with("DEVPATH", "/devices/virtual/block/loop3");
+              p["ID_BUS"] = "mmc";
+              return p;
+            }(),
+            true, false},
+       }) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(IsStickArrival(c.action, c.properties, c.removable), c.stick);
   }
 }
 

@@ -205,6 +205,41 @@ TEST_F(DriveTableTest, LeavesDrivesBeyondZUnlistedUntilALetterIsFreed) {
   EXPECT_EQ(table_.Drives()[1].letter, 'D');
 }
 
+TEST(AssignLetters, NeverHandsOneLetterToTwoDrivesWhateverThePreviousListHolds) {
+  const auto drive = [](char letter, const std::string& key, const std::string& point = "/m") {
+    return Drive{letter, key, point, "ext4", "/dev/" + key, {}};
+  };
+  struct Case {
+    const char* name;
+    std::vector<Drive> previous;
+    std::vector<Drive> seen;
+    std::string expected;  // letter and key of each drive
+  };
+  const std::vector<Case> cases = {
+      {"a letter held twice",
+       {drive('E', "a"), drive('E', "b")},
+       {drive(0, "b"), drive(0, "a")},
+       "Da Eb"},
+      {"one key seen twice", {drive('F', "a")}, {drive(0, "a"), drive(0, "a")}, "Da Fa"},
+      {"the root's letter is not carried over by key",
+       {drive('C', "a", "/"), drive('D', "b")},
+       {drive(0, "a", "/mnt"), drive(0, "b"), drive(0, "c", "/")},
+       "Cc Db Ea"},
+      {"letters no drive can hold",
+       {drive('A', "a"), drive('[', "b"), drive(0, "c")},
+       {drive(0, "c"), drive(0, "b"), drive(0, "a")},
+       "Dc Eb Fa"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string letters;
+    for (const Drive& d : AssignLetters(c.previous, c.seen)) {
+      letters += (letters.empty() ? "" : " ") + std::string(1, d.letter) + d.key;
+    }
+    EXPECT_EQ(letters, c.expected);
+  }
+}
+
 TEST_F(DriveTableTest, FollowsTheTwoCallContractOfTheWindowsCall) {
   Write(kRoot + Mount("8:1", "/a", "ext4", "/dev/a"));
   EXPECT_EQ(table_.GetLogicalDriveStrings(0, nullptr), 9u);

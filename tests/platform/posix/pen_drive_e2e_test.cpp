@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -24,6 +23,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -34,102 +34,27 @@
 #include "drives/list_drives.h"
 #include "platform/posix/drive_table.h"
 #include "platform/posix/posix_file_system.h"
-#include "support/fakes.h"
-
-extern char** environ;
+#include "platform/posix/stick_fixture.h"
 
 namespace salvatrix::posix {
 namespace {
 
 namespace fs = std::filesystem;
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeWindowSystem;
-using salvatrix::testing::ScriptedMessageBoxes;
+using testing::kFolderMark;
+using testing::LoopStick;
+using testing::ReadFile;
+using testing::StickFormat;
+using testing::Tree;
+using testing::Window;
+using testing::WriteFile;
 
 constexpr std::uintmax_t kStickSize = 16 * 1024 * 1024;
 constexpr std::string_view kConfirmCaption = "Confirm Copy";
 constexpr std::string_view kFinished = "FINISHED COPYING";
 constexpr std::string_view kFailure = "COPYING FAILURE";
-constexpr std::string_view kFolderMark = "<folder>";
 // Exit status of the isolating child when the namespaces cannot be made.
 constexpr int kCannotIsolate = 77;
 constexpr auto kScenarioTimeout = std::chrono::seconds(60);
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-// The full path of a tool, looked up in PATH and in the sbin folders a root PATH may lack.
-std::string FindTool(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(std::string(path == nullptr ? "" : path) + ":/usr/sbin:/sbin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (!dir.empty() && ::access((fs::path(dir) / name).c_str(), X_OK) == 0) {
-      return (fs::path(dir) / name).string();
-    }
-  }
-  return {};
-}
-
-struct RunResult {
-  int status = -1;  // the exit status; -1 when it did not start or was killed
-  std::string output;
-};
-
-// Runs argv (argv[0] a full path) to its end, its output and errors going through log. A log
-// file rather than a pipe: a FUSE daemon that keeps the descriptors could hold a pipe open.
-RunResult RunTool(const std::vector<std::string>& argv, const fs::path& log) {
-  RunResult result;
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  std::vector<char*> args;
-  for (const std::string& arg : argv) {
-    args.push_back(const_cast<char*>(arg.c_str()));
-  }
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    result.output = argv[0] + ": " + std::strerror(error);
-    return result;
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  }
-  result.output = ReadFile(log);
-  return result;
-}
-
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text;
-}
-
-// Everything below root: relative path to file contents, or kFolderMark for a folder.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const std::string name = fs::relative(entry.path(), root).generic_string();
-    tree[name] = entry.is_directory() ? std::string(kFolderMark) : ReadFile(entry.path());
-  }
-  return tree;
-}
 
 std::int16_t IndexOf(const ListBox& list, std::string_view text) {
   for (std::int16_t i = 0; i < list.ListCount(); ++i) {
@@ -154,39 +79,6 @@ void SelectOnly(ListBox& list, const std::set<std::string>& names) {
   }
 }
 
-// The main window on the real drive table and file system; boxes answer OK.
-struct Window {
-  explicit Window(const fs::path& source) {
-    app.folder = source.string();
-    app.exe_name = "salvatrix";
-    form.labelViewer.changed.Connect([this] {
-      const std::string& caption = form.labelViewer.Caption();
-      if (captions.empty() || captions.back() != caption) {
-        captions.push_back(caption);
-      }
-    });
-  }
-
-  bool Showed(std::string_view caption) const {
-    return std::find(captions.begin(), captions.end(), caption) != captions.end();
-  }
-
-  // Presses the copy button; the confirmation is answered with OK.
-  void Copy() {
-    boxes.shown.clear();
-    captions.clear();
-    form.cmdFileCopy.Press();
-  }
-
-  DriveTable drives;
-  PosixFileSystem files{drives};
-  ScriptedMessageBoxes boxes;
-  FakeAppInfo app;
-  FakeWindowSystem window_system;
-  Form1 form{FormServices{drives, boxes, app, files, window_system, window_system}};
-  std::vector<std::string> captions;  // every status line shown, in order
-};
-
 void ExpectConfirmedCopy(const Window& window) {
   ASSERT_EQ(window.boxes.shown.size(), 1u);
   EXPECT_EQ(window.boxes.shown[0].caption, kConfirmCaption);
@@ -203,17 +95,8 @@ void ExpectFailedCopy(const Window& window) {
 class PenDriveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) {
-      GTEST_SKIP() << "needs root to attach loop devices and mount filesystems";
-    }
-    for (const char* tool : {"losetup", "mkfs.exfat", "mount.exfat-fuse"}) {
-      tools_[tool] = FindTool(tool);
-      if (tools_[tool].empty()) {
-        GTEST_SKIP() << tool << " is missing (packages util-linux, exfatprogs, exfat-fuse)";
-      }
-    }
-    if (!fs::exists("/dev/fuse")) {
-      GTEST_SKIP() << "/dev/fuse is missing: FUSE is not available here";
+    if (const std::string reason = testing::StickSkipReason(StickFormat::kExfat); !reason.empty()) {
+      GTEST_SKIP() << reason;
     }
     std::string base = (fs::temp_directory_path() / "salvatrix-pen-XXXXXX").string();
     ASSERT_NE(::mkdtemp(base.data()), nullptr) << std::strerror(errno);
@@ -230,30 +113,21 @@ class PenDriveTest : public ::testing::Test {
     WriteFile(source_ / "Docs" / "Deeper" / "deep.txt", "deep\n");
 
     for (int i = 0; i < 2; ++i) {
-      const fs::path image = base_ / ("stick" + std::to_string(i) + ".img");
-      WriteFile(image, "");
-      fs::resize_file(image, kStickSize);
-      const RunResult made = RunTool({tools_["mkfs.exfat"], image.string()}, log_);
-      ASSERT_EQ(made.status, 0) << made.output;
-      const RunResult attached =
-          RunTool({tools_["losetup"], "--find", "--show", image.string()}, log_);
-      if (attached.status != 0) {
-        GTEST_SKIP() << "no loop device can be attached: " << attached.output;
+      sticks_.push_back(std::make_unique<LoopStick>(base_ / ("stick" + std::to_string(i) + ".img"),
+                                                    StickFormat::kExfat, log_));
+      ASSERT_EQ(sticks_.back()->Make(kStickSize), "");
+      devices_.emplace_back();
+      if (const std::string problem = sticks_.back()->Attach(devices_.back()); !problem.empty()) {
+        GTEST_SKIP() << problem;
       }
-      attached_.push_back(Trimmed(attached.output));
-      devices_.push_back(attached_.back());
       points_.push_back(base_ / ("stick" + std::to_string(i)));
       fs::create_directory(points_.back());
       if (i == 0) {
         // A second, read-only way to stick 0's image: it shows what reached the device, past
         // every cache of the mounted filesystem.
-        const RunResult reader =
-            RunTool({tools_["losetup"], "--find", "--show", "--read-only", image.string()}, log_);
-        if (reader.status != 0) {
-          GTEST_SKIP() << "no loop device can be attached: " << reader.output;
+        if (const std::string problem = sticks_.back()->Attach(reader_, true); !problem.empty()) {
+          GTEST_SKIP() << problem;
         }
-        attached_.push_back(Trimmed(reader.output));
-        reader_ = attached_.back();
       }
     }
   }
@@ -261,9 +135,8 @@ class PenDriveTest : public ::testing::Test {
   void TearDown() override {
     // Mounts and FUSE daemons died with the scenario's namespaces; a device still held open
     // is detached as soon as it is closed.
-    for (const std::string& loop : attached_) {
-      const RunResult detached = RunTool({tools_["losetup"], "-d", loop}, log_);
-      EXPECT_EQ(detached.status, 0) << loop << ": " << detached.output;
+    for (const auto& stick : sticks_) {
+      EXPECT_EQ(stick->DetachAll(), "");
     }
     if (!base_.empty()) {
       std::error_code ignored;
@@ -320,21 +193,14 @@ class PenDriveTest : public ::testing::Test {
   }
 
   // In the scenario: plugs stick i in, as a desktop does.
-  void Plug(int i) {
-    const RunResult mounted =
-        RunTool({tools_["mount.exfat-fuse"], devices_[i], points_[i].string()}, log_);
-    ASSERT_EQ(mounted.status, 0) << mounted.output;
-  }
+  void Plug(int i) { ASSERT_EQ(sticks_[i]->Mount(devices_[i], points_[i]), ""); }
 
   void Unplug(int i) { ASSERT_EQ(::umount(points_[i].c_str()), 0) << std::strerror(errno); }
 
   // In the scenario: what stick 0's device holds, while the stick stays mounted.
   void ReadDevice(std::map<std::string, std::string>& tree) {
     const fs::path point = base_ / "device";
-    fs::create_directories(point);
-    const RunResult mounted =
-        RunTool({tools_["mount.exfat-fuse"], "-o", "ro", reader_, point.string()}, log_);
-    ASSERT_EQ(mounted.status, 0) << mounted.output;
+    ASSERT_EQ(sticks_[0]->Mount(reader_, point, "ro"), "");
     tree = Tree(point);
     ASSERT_EQ(::umount(point.c_str()), 0) << std::strerror(errno);
   }
@@ -371,12 +237,11 @@ class PenDriveTest : public ::testing::Test {
     return root;
   }
 
-  std::map<std::string, std::string> tools_;
   fs::path base_;
   fs::path log_;
   fs::path source_;
-  std::vector<std::string> attached_;  // every loop device, detached at the end
-  std::vector<std::string> devices_;   // the sticks' loop devices
+  std::vector<std::unique_ptr<LoopStick>> sticks_;
+  std::vector<std::string> devices_;  // the sticks' loop devices
   std::vector<fs::path> points_;
   std::string reader_;
 };

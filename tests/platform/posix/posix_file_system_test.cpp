@@ -95,12 +95,35 @@ TEST_F(PosixFileSystemTest, DriveRootsResolveToTheMountAndAnUnmountedDriveFails)
   EXPECT_TRUE(fs::exists(base_ / "stick" / "a.txt"));
   EXPECT_TRUE(fs::exists(base_ / "stick" / "odd\\name.txt"));
 
-  // Unplugged after the rescan: the copy must not land in the bare mount point folder.
+  // Unplugged after the rescan: the next job's copy must not land in the bare mount point
+  // folder. (A job reads the mount table once; a drive pulled during it fails its writes.)
   WriteMountTable(false);
+  fso = files.CreateObject();
   EXPECT_THROW(fso->CopyFile((base_ / "src" / "a.txt").string(), "D:\\b.txt", true), Failure);
   EXPECT_THROW(fso->CopyFolder((base_ / "src").string(), "D:\\src", true), Failure);
   EXPECT_FALSE(fs::exists(base_ / "stick" / "b.txt"));
   EXPECT_FALSE(fs::exists(base_ / "stick" / "src"));
+}
+
+// A job resolves its drive once and keeps writing beneath the root it opened: nothing re-reads
+// the mount table for every item.
+TEST_F(PosixFileSystemTest, AJobReadsTheMountTableOnce) {
+  DriveTable drives((base_ / "mountinfo").string(), "/nonexistent");
+  ASSERT_TRUE(drives.Refresh());
+  Write(base_ / "src" / "a.txt", "a");
+  PosixFileSystem files(drives);
+  auto fso = files.CreateObject();
+  fso->CopyFile((base_ / "src" / "a.txt").string(), "D:\\a.txt", true);
+  fs::remove(base_ / "mountinfo");
+  fso->CopyFile((base_ / "src" / "a.txt").string(), "D:\\b.txt", true);
+  fso->CopyFolder((base_ / "src").string(), "D:\\src", true);
+  fso->Flush("D:\\");
+  EXPECT_TRUE(fs::exists(base_ / "stick" / "b.txt"));
+  EXPECT_TRUE(fs::exists(base_ / "stick" / "src" / "a.txt"));
+  // The next job cannot read the table and fails before it writes anything.
+  fso = files.CreateObject();
+  EXPECT_THROW(fso->CopyFile((base_ / "src" / "a.txt").string(), "D:\\c.txt", true), Failure);
+  EXPECT_FALSE(fs::exists(base_ / "stick" / "c.txt"));
 }
 
 TEST_F(PosixFileSystemTest, SourceDeletedAfterListingFailsAndKeepsTheOldCopy) {

@@ -4,54 +4,25 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/controls.h"
+#include "platform/win32/test_folder_win32.h"
 #include "platform/win32/win32_platform.h"
 
 namespace salvatrix::win32 {
 namespace {
 
+using testing::Names;
+using testing::Read;
+using testing::Write;
 namespace fs = std::filesystem;
 
 const std::wstring kUnicodeName = L"\u00DCn\u00EFc\u00F6d\u00E9-\u65E5\u672C.txt";
 
-void Write(const fs::path& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
-}
-
-std::vector<std::wstring> Names(const fs::path& folder) {
-  std::vector<std::wstring> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().wstring());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-class Win32FileSystemTest : public ::testing::Test {
+class Win32FileSystemTest : public testing::TestFolder {
  protected:
-  void SetUp() override {
-    fs::remove_all(root_);  // wine hands out the same few process ids again and again
-    fs::create_directories(root_ / L"from");
-    fs::create_directories(root_ / L"to");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  std::string U8(const std::wstring& relative) const {
-    return Narrow((root_ / relative).wstring());
-  }
-
-  const fs::path root_ =
-      fs::temp_directory_path() / (L"salvatrix-" + std::to_wstring(::GetCurrentProcessId()));
   std::unique_ptr<FileSystemObject> fso_ = Win32FileSystem().CreateObject();
 };
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "app/controls.h"
@@ -126,6 +127,45 @@ TEST_F(WindowHooksTest, SlotsRunOutAndComeBackWithTheirOwner) {
   EXPECT_THROW(hooks_.MakeProcedure(answer), Failure);
   other.reset();
   EXPECT_EQ(hooks_.MakeProcedure(answer), first);
+}
+
+TEST(WindowHooksUnicodeTest, AUnicodeWindowStaysUnicodeAndItsTextsPassWhole) {
+  static const ATOM kClass = [] {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = ::DefWindowProcW;
+    window_class.hInstance = ::GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"SalvatrixUnicodeHookTest";
+    return ::RegisterClassW(&window_class);
+  }();
+  HWND window = ::CreateWindowExW(0, MAKEINTRESOURCEW(kClass), L"", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(::IsWindowUnicode(window));
+  const auto handle = reinterpret_cast<WindowHandle>(window);
+  Win32WindowHooks hooks;
+  const ProcedureValue original = hooks.GetWindowProcedure(handle);
+  std::wstring seen;
+  const ProcedureValue hook = hooks.MakeProcedure(
+      [&](WindowHandle target, std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
+        if (message == WM_SETTEXT) {
+          seen = reinterpret_cast<const wchar_t*>(lparam);
+        }
+        return hooks.CallWindowProcedure(original, target, message, wparam, lparam);
+      });
+  hooks.SetWindowProcedure(handle, hook);
+  EXPECT_TRUE(::IsWindowUnicode(window));
+
+  // No ANSI code page holds all of these: a window turned ANSI would lose some of them.
+  const std::wstring text = L"Stick \u0416\u6F22 \u20AC \U0001F4BE";
+  ::SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  EXPECT_EQ(seen, text);
+  wchar_t shown[64] = {};
+  ::GetWindowTextW(window, shown, 64);
+  EXPECT_EQ(std::wstring(shown), text);
+
+  EXPECT_EQ(hooks.SetWindowProcedure(handle, original), hook);
+  EXPECT_TRUE(::IsWindowUnicode(window));
+  ::DestroyWindow(window);
 }
 
 }  // namespace

@@ -153,8 +153,10 @@ TEST_F(MainWindowTest, EveryControlIsAStandardChildAtItsPlace) {
     EXPECT_EQ(place.bottom - place.top, ::MulDiv(g.height, dpi_y, 1440));
     EXPECT_EQ(::IsWindowEnabled(child) != FALSE, control.Enabled());
     if (control.Kind() != ControlKind::kPicture) {
+      // One font for every control: the one chosen for the captions (tested on its own).
+      EXPECT_NE(::SendMessageW(child, WM_GETFONT, 0, 0), 0);
       EXPECT_EQ(::SendMessageW(child, WM_GETFONT, 0, 0),
-                reinterpret_cast<LRESULT>(::GetStockObject(DEFAULT_GUI_FONT)));
+                ::SendMessageW(Child(form_.Command1), WM_GETFONT, 0, 0));
     }
     const LONG style = ::GetWindowLongW(child, GWL_STYLE);
     switch (control.Kind()) {
