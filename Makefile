@@ -100,7 +100,7 @@ test-fuzz: fuzz-build
 
 # make bench          as root: the copy through the program's window against cp and rsync on
 #                     ext4 and exFAT loop sticks, start-up against a minimal Qt window, idle
-#                     wake-ups (the figures in README.md); about an hour
+#                     wake-ups (the figures in README.md); about 15 minutes
 # make bench QUICK=1  the same with small data and few rounds, to see that it all runs
 bench:
 	@if [ "$$(id -u)" != 0 ]; then \

@@ -75,11 +75,12 @@ int RunProgramChild(const std::string& folder, int fd) {
     // The rest runs from the loop, as a click would.
     QTimer::singleShot(0, &program.Window(), [&program, fd, idle_rss] {
       auto* check = program.Window().findChild<QCheckBox*>(QStringLiteral("Check3"));
-      const double select = TimeClick(check);    // ticked: every file selected
-      const double deselect = TimeClick(check);  // unticked: none
       const auto* files = program.Window().findChild<QListWidget*>(QStringLiteral("List4"));
-      const bool agrees =
-          files->selectedItems().isEmpty() && files->count() == program.Form().List4.ListCount();
+      const int count = program.Form().List4.ListCount();
+      const double select = TimeClick(check);  // ticked: every file selected
+      const bool all_shown = files->selectedItems().size() == count;
+      const double deselect = TimeClick(check);  // unticked: none
+      const bool agrees = all_shown && files->selectedItems().isEmpty() && files->count() == count;
       char line[200];
       std::snprintf(line, sizeof line, "select=%.4f deselect=%.4f rss_kib=%ld peak_kib=%ld %s",
                     select, deselect, idle_rss, PeakRssKib(), agrees ? "ok" : "MISMATCH");
