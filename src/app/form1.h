@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/controls.h"
 #include "app/dialog.h"
+#include "controls/controls.h"
 #include "detect/module1.h"
 #include "drives/list_drives.h"
 #include "source/source_lists.h"

@@ -2,8 +2,8 @@
 #include <memory>
 #include <string>
 
-#include "app/controls.h"
 #include "app/form1.h"
+#include "controls/controls.h"
 #include "drives/list_drives.h"
 #include "platform/app_info.h"
 #include "platform/file_system.h"

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/controls.h"
 #include "app/form1.h"
+#include "controls/controls.h"
 #include "platform/drive_strings.h"
 #include "platform/message_boxes.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "platform/app_info.h"
 #include "platform/file_system.h"
 #include "platform/message_boxes.h"

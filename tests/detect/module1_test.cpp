@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
 #include "app/form1.h"
+#include "controls/controls.h"
 #include "support/fakes.h"
 
 namespace salvatrix {

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 
 namespace salvatrix::posix {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "platform/posix/copy_engine.h"
 #include "platform/posix/drive_table.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 
 namespace salvatrix::posix {
 namespace {
