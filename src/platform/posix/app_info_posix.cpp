@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "controls/controls.h"
+#include "platform/failure.h"
 
 namespace salvatrix::posix {
 namespace {

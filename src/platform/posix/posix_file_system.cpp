@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "controls/controls.h"
+#include "platform/failure.h"
 #include "platform/posix/copy_engine.h"
 #include "platform/posix/drive_table.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "controls/controls.h"
+#include "platform/failure.h"
 
 namespace salvatrix::posix {
 namespace {
