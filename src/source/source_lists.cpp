@@ -33,25 +33,6 @@ std::string TooManyText(std::string_view what, std::string_view folder) {
 
 }  // namespace
 
-void SetAllSelected(ListBox& list, bool selected) {
-  const ListBox::Batch batch(list);
-  const std::int16_t count = list.ListCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    list.SetSelected(i, selected);
-  }
-}
-
-std::int32_t CountSelected(const ListBox& list) {
-  std::int32_t selected = 0;
-  const std::int16_t count = list.ListCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    if (list.Selected(i)) {
-      ++selected;
-    }
-  }
-  return selected;
-}
-
 SourceLists::SourceLists(FileSystem& files, AppInfo& app, MessageBoxes& boxes)
     : files_(files), app_(app), boxes_(boxes) {}
 

@@ -225,7 +225,7 @@ TEST_F(Form1FlowTest, StickMountedWhileTheNoChangeBoxIsOpenIsCopiedByTheNextTick
   EXPECT_FALSE(form_.Timer1.Enabled());
   // The first comparison then finishes its own steps.
   EXPECT_EQ(form_.List3.ListCount(), 0);
-  EXPECT_FALSE(form_.Drives().Comparing());
+  EXPECT_FALSE(form_.Comparison().Comparing());
 }
 
 TEST_F(Form1FlowTest, TickWaitsWhileAComparisonShowsAnyOtherBox) {

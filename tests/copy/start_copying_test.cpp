@@ -32,7 +32,7 @@ class StartCopyingTest : public ::testing::Test {
     form_.List2.SetSelected(1, true);
   }
 
-  void Run() { form_.Drives().StartCopying(form_.List4, form_.List2, form_.List6); }
+  void Run() { form_.Copy().StartCopying(form_.List4, form_.List2, form_.List6); }
 
   FakeDriveStrings drives_;
   ScriptedMessageBoxes boxes_;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "controls/controls.h"
+#include "controls/list_selection.h"
 #include "support/fakes.h"
 
 namespace salvatrix {

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "app/form1.h"
-#include "drives/list_drives.h"
+#include "copy/start_copying.h"
 #include "platform/posix/drive_table.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/stick_fixture.h"
