@@ -6,17 +6,13 @@
 #include "app/form1.h"
 #include "support/fakes.h"
 #include "support/list_items.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
 using testing::Items;
 using testing::RawDrives;
-using testing::ScriptedMessageBoxes;
 
 std::vector<std::string> Roots(std::string_view letters) {
   std::vector<std::string> roots;
@@ -26,7 +22,7 @@ std::vector<std::string> Roots(std::string_view letters) {
   return roots;
 }
 
-class CompareTest : public ::testing::Test {
+class CompareTest : public testing::ProgramFixture {
  protected:
   void Scan(std::string_view at_start, std::string_view now) {
     drives_.SetDrives(RawDrives(at_start));
@@ -34,13 +30,6 @@ class CompareTest : public ::testing::Test {
     drives_.SetDrives(RawDrives(now));
     form_.Drives().ListRescannedDrives();
   }
-
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(CompareTest, OutcomesOfTheComparison) {
@@ -64,12 +53,12 @@ TEST_F(CompareTest, OutcomesOfTheComparison) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.at_start) + " -> " + c.now);
-    ScriptedMessageBoxes boxes;
-    FakeFileSystem files;
-    Form1 form{FormServices{drives_, boxes, app_, files, window_, window_}};
-    drives_.SetDrives(RawDrives(c.at_start));
+    testing::FakeProgram<> program;
+    Form1& form = program.form;
+    const auto& boxes = program.boxes;
+    program.drives.SetDrives(RawDrives(c.at_start));
     form.Drives().ListRuntimeDrives();
-    drives_.SetDrives(RawDrives(c.now));
+    program.drives.SetDrives(RawDrives(c.now));
     form.Drives().ListRescannedDrives();
     form.List3.AddItem("stale");
     form.List5.AddItem("stale");

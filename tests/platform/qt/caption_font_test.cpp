@@ -22,6 +22,7 @@
 #include "platform/qt/main_window.h"
 #include "platform/qt/notes_window.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 // The fit is checked under every font set and scale CTest runs these tests with: the machine's
 // own fonts, and a fontconfig that knows only DejaVu (SALVATRIX_FONTS=dejavu), each at 100%
@@ -29,12 +30,6 @@
 
 namespace salvatrix::qt {
 namespace {
-
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
-using testing::ScriptedMessageBoxes;
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
@@ -55,7 +50,7 @@ QRect TextArea(const QWidget& widget) {
       check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option, &widget);
 }
 
-class CaptionFitTest : public ::testing::Test {
+class CaptionFitTest : public testing::ProgramFixture {
  protected:
   void SetUp() override {
     files_.folders[app_.folder] = {{"salvatrix", "a.txt"}, {"docs"}};
@@ -64,12 +59,6 @@ class CaptionFitTest : public ::testing::Test {
     QApplication::processEvents();
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_system_, window_system_}};
   MainWindow window_{form_, boxes_};
   NotesView notes_{form_.Notes()};
 };

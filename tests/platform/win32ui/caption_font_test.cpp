@@ -13,16 +13,12 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
 
 HWND H(WindowHandle window) {
   return reinterpret_cast<HWND>(window);
@@ -75,19 +71,13 @@ SIZE Extent(HWND control, int wrap_width) {
   return size;
 }
 
-class CaptionFitTest : public ::testing::Test {
+class CaptionFitTest : public testing::ProgramFixture {
  protected:
   CaptionFitTest() {
     drives_.SetDrives(RawDrives("C"));
     files_.folders[app_.folder] = {{"a.txt"}, {"docs"}};
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 

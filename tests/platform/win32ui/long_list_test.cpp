@@ -9,16 +9,12 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
 
 std::string EntryText(HWND list, int index) {
   std::wstring text(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, index, 0)) + 1,
@@ -61,7 +57,7 @@ void ClickEntry(HWND list, int index) {
   ::SendMessageW(list, WM_LBUTTONUP, 0, at);
 }
 
-class LongListTest : public ::testing::Test {
+class LongListTest : public testing::ProgramFixture {
  protected:
   LongListTest() {
     drives_.SetDrives(RawDrives("CZ"));
@@ -76,12 +72,6 @@ class LongListTest : public ::testing::Test {
     return reinterpret_cast<HWND>(window_.ChildOf(control));
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 

@@ -11,16 +11,12 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
 
 HWND H(WindowHandle window) {
   return reinterpret_cast<HWND>(window);
@@ -76,7 +72,7 @@ void ClickEntry(HWND list, int index) {
   ::SendMessageW(list, WM_LBUTTONUP, 0, at);
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::ProgramFixture {
  protected:
   MainWindowTest() {
     drives_.SetDrives(RawDrives("CZ"));
@@ -110,12 +106,6 @@ class MainWindowTest : public ::testing::Test {
   HWND Main() const { return H(window_.Handle()); }
   HWND Child(const Control& control) const { return H(window_.ChildOf(control)); }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 
