@@ -32,6 +32,23 @@ bool IsNotIn(const ListBox& list, const std::string& entry) {
   return result;
 }
 
+// Adds to into each entry of from that other does not hold, in from's order. The result is the
+// index in from of the first one, or -1.
+std::int16_t AddMissing(const ListBox& from, const ListBox& other, ListBox& into) {
+  std::int16_t first = -1;
+  const std::int16_t count = from.ListCount();
+  for (std::int16_t i = 0; i < count; ++i) {
+    const std::string entry = from.List(i);
+    if (IsNotIn(other, entry)) {
+      into.AddItem(entry);
+      if (first < 0) {
+        first = i;
+      }
+    }
+  }
+  return first;
+}
+
 }  // namespace
 
 DriveComparison::DriveComparison(Form1Controls& controls, MessageBoxes& boxes, CopyJob& copy)
@@ -68,31 +85,13 @@ void DriveComparison::CompareSteps() {
   }
   const std::int16_t runtime_count = controls_.List1.ListCount();
   const std::int16_t rescanned_count = controls_.List2.ListCount();
-  if (rescanned_count < runtime_count) {
-    controls_.List3.Clear();
-    controls_.List5.Clear();
-    const std::int16_t count = controls_.List1.ListCount();
-    for (std::int16_t i = 0; i < count; ++i) {
-      const std::string entry = controls_.List1.List(i);
-      if (IsNotInRescannedList(entry)) {
-        controls_.List5.AddItem(entry);
-      }
-    }
-    return;
-  }
-  std::int16_t first_new = -1;
   controls_.List3.Clear();
   controls_.List5.Clear();
-  const std::int16_t count = controls_.List2.ListCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    const std::string entry = controls_.List2.List(i);
-    if (IsNotInRuntimeList(entry)) {
-      controls_.List3.AddItem(entry);
-      if (first_new < 0) {
-        first_new = i;
-      }
-    }
+  if (rescanned_count < runtime_count) {
+    AddMissing(controls_.List1, controls_.List2, controls_.List5);
+    return;
   }
+  const std::int16_t first_new = AddMissing(controls_.List2, controls_.List1, controls_.List3);
   // Fails when the strings differed but no entry is new: the lists and strings disagree.
   controls_.List2.SetSelected(first_new, true);
   controls_.List3.SetSelected(0, true);
