@@ -60,8 +60,11 @@ TEST_F(PosixAppInfoTest, FailsNamingTheLinkAndTheReason) {
   EXPECT_THROW(static_cast<void>(PosixAppInfo(dir_.string()).ExecutableFileName()), Failure);
 }
 
-TEST(PosixAppInfoJoin, AddsOneSeparator) {
+TEST(PosixAppInfoJoin, AddsOneSeparatorAndAPlacedProgramJoinsAlike) {
   const PosixAppInfo info;
+  const PlacedAppInfo placed("/media/carry", "copy_bench");
+  EXPECT_EQ(placed.SourceFolder(), "/media/carry");
+  EXPECT_EQ(placed.ExecutableFileName(), "copy_bench");
   const std::vector<std::pair<std::pair<std::string, std::string>, std::string>> cases = {
       {{"/home/me", "a.txt"}, "/home/me/a.txt"},
       {{"/", "a.txt"}, "/a.txt"},
@@ -70,6 +73,7 @@ TEST(PosixAppInfoJoin, AddsOneSeparator) {
   for (const auto& [input, expected] : cases) {
     SCOPED_TRACE(input.first);
     EXPECT_EQ(info.JoinPath(input.first, input.second), expected);
+    EXPECT_EQ(placed.JoinPath(input.first, input.second), expected);
   }
 }
 
