@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/failure.h"
+#include "support/temp_dir.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -20,12 +20,7 @@ using ::testing::HasSubstr;
 
 class PosixAppInfoTest : public ::testing::Test {
  protected:
-  PosixAppInfoTest() {
-    std::mt19937_64 random{std::random_device{}()};
-    do {
-      dir_ = fs::temp_directory_path() / ("salvatrix-app-" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
-  }
+  PosixAppInfoTest() : dir_(salvatrix::testing::MakeTempDir("salvatrix-app-")) {}
   ~PosixAppInfoTest() override { fs::remove_all(dir_); }
 
   fs::path dir_;
