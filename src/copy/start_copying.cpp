@@ -1,14 +1,14 @@
+#include "copy/start_copying.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "app/form1.h"
-#include "controls/controls.h"
-#include "drives/list_drives.h"
+#include "controls/form1_controls.h"
+#include "controls/list_selection.h"
 #include "platform/app_info.h"
 #include "platform/file_system.h"
 #include "platform/message_boxes.h"
-#include "source/source_lists.h"
 
 namespace salvatrix {
 namespace {

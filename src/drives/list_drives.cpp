@@ -2,8 +2,7 @@
 
 #include <cstdint>
 
-#include "app/form1.h"
-#include "controls/controls.h"
+#include "controls/form1_controls.h"
 #include "platform/drive_strings.h"
 
 namespace salvatrix {
