@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/form1.h"
 #include "support/fakes.h"
 
@@ -33,5 +35,17 @@ class ProgramFixtureWith : public ::testing::Test {
 };
 
 using ProgramFixture = ProgramFixtureWith<>;
+
+/// The main window's controls that show a caption now, in creation order.
+inline std::vector<const CaptionedControl*> CaptionedControls(const Form1Controls& controls) {
+  std::vector<const CaptionedControl*> captioned;
+  for (const Control* control : controls.Controls()) {
+    const auto* with_caption = dynamic_cast<const CaptionedControl*>(control);
+    if (with_caption != nullptr && !with_caption->Caption().empty()) {
+      captioned.push_back(with_caption);
+    }
+  }
+  return captioned;
+}
 
 }  // namespace salvatrix::testing

@@ -81,12 +81,8 @@ TEST_F(CaptionFitTest, RunsUnderTheFontsAndScaleItWasStartedWith) {
 
 TEST_F(CaptionFitTest, EveryCaptionFitsItsControl) {
   int checked = 0;
-  for (const Control* control : form_.Controls()) {
-    const auto* captioned = dynamic_cast<const CaptionedControl*>(control);
-    if (captioned == nullptr || captioned->Caption().empty()) {
-      continue;
-    }
-    SCOPED_TRACE(control->Name() + ": " + captioned->Caption());
+  for (const CaptionedControl* control : salvatrix::testing::CaptionedControls(form_)) {
+    SCOPED_TRACE(control->Name() + ": " + control->Caption());
     const auto* widget = window_.findChild<QWidget*>(Q(control->Name()));
     ASSERT_NE(widget, nullptr);
     const QFontMetrics metrics(widget->font());

@@ -12,6 +12,7 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
+#include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
 #include "support/program_fixture.h"
 
@@ -19,16 +20,6 @@ namespace salvatrix::win32ui {
 namespace {
 
 using salvatrix::testing::RawDrives;
-
-HWND H(WindowHandle window) {
-  return reinterpret_cast<HWND>(window);
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[512] = {};
-  ::GetWindowTextW(window, text, 512);
-  return text;
-}
 
 /// The face a control's font asks for.
 std::wstring FaceOf(HWND control) {
@@ -57,7 +48,7 @@ SIZE Extent(HWND control, int wrap_width) {
   HDC dc = ::GetDC(nullptr);
   const HGDIOBJ previous =
       ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
-  const std::wstring text = TextOf(control);
+  const std::wstring text = WideTextOf(control);
   SIZE size{};
   if (wrap_width > 0) {
     RECT used{0, 0, wrap_width, 0};
@@ -106,12 +97,8 @@ TEST_F(CaptionFitTest, EveryCaptionFitsItsControlInTheFormsFaceOrTheMessageFonts
   }
 
   int checked = 0;
-  for (const Control* control : form_.Controls()) {
-    const auto* captioned = dynamic_cast<const CaptionedControl*>(control);
-    if (captioned == nullptr || captioned->Caption().empty()) {
-      continue;
-    }
-    SCOPED_TRACE(control->Name() + ": " + captioned->Caption());
+  for (const CaptionedControl* control : salvatrix::testing::CaptionedControls(form_)) {
+    SCOPED_TRACE(control->Name() + ": " + control->Caption());
     HWND child = H(window_.ChildOf(*control));
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(FaceOf(child), face);

@@ -8,6 +8,7 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
+#include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
 #include "support/program_fixture.h"
 
@@ -48,13 +49,9 @@ std::string Differences(HWND list, const ListBox& model, bool with_texts) {
 }
 
 /// A click as the mouse makes it on an entry, scrolled into view first.
-void ClickEntry(HWND list, int index) {
+void ScrollToAndClick(HWND list, int index) {
   ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
-  RECT item{};
-  ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::SendMessageW(list, WM_LBUTTONUP, 0, at);
+  ClickEntry(list, index);
 }
 
 class LongListTest : public testing::ProgramFixture {
@@ -91,7 +88,7 @@ TEST_F(LongListTest, AFullFileListShowsEveryEntryAndSelectionAsTheModelHasThem) 
   EXPECT_EQ(Differences(files, form_.List4, false), "") << "after unticking Select/Deselect All";
 
   for (const int index : {0, 16383, ListBox::kMaxItems - 1, 16383, 16384}) {
-    ClickEntry(files, index);
+    ScrollToAndClick(files, index);
   }
   EXPECT_EQ(CountSelected(form_.List4), 3);
   EXPECT_TRUE(form_.List4.Selected(16384));

@@ -10,6 +10,7 @@
 
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
 #include "support/program_fixture.h"
 
@@ -17,17 +18,6 @@ namespace salvatrix::win32ui {
 namespace {
 
 using salvatrix::testing::RawDrives;
-
-HWND H(WindowHandle window) {
-  return reinterpret_cast<HWND>(window);
-}
-
-std::string TextOf(HWND window) {
-  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return win32::Narrow(text);
-}
 
 std::string ClassOf(HWND window) {
   char name[64] = {};
@@ -61,15 +51,6 @@ POINT Dpi() {
   const POINT dpi{::GetDeviceCaps(screen, LOGPIXELSX), ::GetDeviceCaps(screen, LOGPIXELSY)};
   ::ReleaseDC(nullptr, screen);
   return dpi;
-}
-
-/// A click as the mouse makes it, in the middle of an entry.
-void ClickEntry(HWND list, int index) {
-  RECT item{};
-  ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::SendMessageW(list, WM_LBUTTONUP, 0, at);
 }
 
 class MainWindowTest : public testing::ProgramFixture {
