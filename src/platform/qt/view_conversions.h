@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 
 namespace salvatrix::qt {
 

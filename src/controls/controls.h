@@ -8,13 +8,9 @@
 #include <utility>
 #include <vector>
 
-namespace salvatrix {
+#include "platform/failure.h"
 
-/// Every failure the program raises on purpose derives from this type.
-class Failure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace salvatrix {
 
 /// A minimal observer list. Slots are called in the order they were connected.
 template <typename... Args>
