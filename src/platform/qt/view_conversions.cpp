@@ -2,15 +2,12 @@
 
 #include <QApplication>
 #include <QPalette>
-#include <cmath>
 #include <cstring>
 
 #include "app/program_icon.h"
 
 namespace salvatrix::qt {
 namespace {
-
-constexpr double kTwipsPerInch = 1440.0;
 
 // Windows system colour indices that have a sensible palette counterpart.
 constexpr int kColorMenu = 4;
@@ -22,10 +19,6 @@ constexpr int kColorGrayText = 17;
 constexpr int kColorButtonText = 18;
 
 }  // namespace
-
-int TwipsToPixels(int twips, double logical_dpi) {
-  return static_cast<int>(std::lround(twips * logical_dpi / kTwipsPerInch));
-}
 
 QColor ToQColor(const Colour& colour) {
   switch (colour.kind) {
