@@ -63,13 +63,12 @@ class Signal final {
   [[nodiscard]] Connection ConnectScoped(Slot slot) {
     auto shared = std::make_shared<Slot>(std::move(slot));
     slots_->push_back(shared);
-    return Connection([list = std::weak_ptr<SlotList>(slots_),
-                       slot = std::weak_ptr<Slot>(shared)] {
-      const std::shared_ptr<SlotList> slots = list.lock();
-      if (!slots) {
+    return Connection([list = std::weak_ptr<SlotList>(slots_), slot = std::weak_ptr<Slot>(shared)] {
+      const std::shared_ptr<SlotList> entries = list.lock();
+      if (!entries) {
         return;
       }
-      for (auto& entry : *slots) {
+      for (auto& entry : *entries) {
         if (entry && entry == slot.lock()) {
           // Left as an empty place: an Emit may be walking the list right now.
           entry.reset();
@@ -81,9 +80,9 @@ class Signal final {
   void Emit(Args... args) const {
     // A slot may connect further slots or disconnect any; iterate by index, and hold each
     // slot while it runs, as running it may destroy its own connection.
-    const std::shared_ptr<SlotList> slots = slots_;
-    for (std::size_t i = 0; i < slots->size(); ++i) {
-      if (const std::shared_ptr<Slot> slot = (*slots)[i]) {
+    const std::shared_ptr<SlotList> entries = slots_;
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+      if (const std::shared_ptr<Slot> slot = (*entries)[i]) {
         (*slot)(args...);
       }
     }

@@ -89,9 +89,9 @@ void MainWindow::CreateControls() {
     ShowControl(*control, widget);
     // Colours change rarely; re-applying a palette on every caption change would restyle the
     // widget for nothing.
-    connections_.push_back(control->changed.ConnectScoped(
-        [this, control, widget, back = control->BackColour(),
-         fore = control->ForeColour()]() mutable {
+    connections_.push_back(
+        control->changed.ConnectScoped([this, control, widget, back = control->BackColour(),
+                                        fore = control->ForeColour()]() mutable {
           if (control->BackColour() != back || control->ForeColour() != fore) {
             back = control->BackColour();
             fore = control->ForeColour();
@@ -108,8 +108,7 @@ QWidget* MainWindow::CreateWidget(Control& control) {
     case ControlKind::kButton: {
       auto& button = static_cast<CommandButton&>(control);
       auto* widget = new QPushButton(this);
-      connect(widget, &QPushButton::clicked, this,
-              [this, &button] { driver_.Press(button); });
+      connect(widget, &QPushButton::clicked, this, [this, &button] { driver_.Press(button); });
       return widget;
     }
     case ControlKind::kCheckBox: {
