@@ -9,32 +9,18 @@
 
 #include "app/form1.h"
 #include "app/twips.h"
+#include "support/described_drives.h"
 #include "support/fakes.h"
 
 namespace salvatrix {
 namespace {
 
+using testing::DescribedDrives;
 using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
 using testing::FakeFileSystem;
 using testing::FakeWindowSystem;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
-
-/// Scripted drives that describe D: and fail for E:.
-class DescribedDrives final : public DriveStrings {
- public:
-  std::uint32_t GetLogicalDriveStrings(std::uint32_t length, char* buffer) override {
-    return script.GetLogicalDriveStrings(length, buffer);
-  }
-  std::string DescribeDrive(std::string_view root) const override {
-    if (root == "E:\\") {
-      throw std::runtime_error("no medium");
-    }
-    return root == "D:\\" ? "removable drive, label STICK" : "";
-  }
-  FakeDriveStrings script;
-};
 
 /// A view that records what the driver asks of it.
 class RecordingHost final : public WindowDriver::Host {
@@ -55,6 +41,8 @@ class WindowDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
     drives_.script.SetDrives(RawDrives("CDE"));
+    drives_.descriptions["D:\\"] = "removable drive, label STICK";
+    drives_.failing = "E:\\";
     app_.folder = "/home/user/carry";
     files_.folders[app_.folder] = {{"a.txt"}, {}};
   }

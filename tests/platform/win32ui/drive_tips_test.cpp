@@ -8,29 +8,18 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
+#include "support/described_drives.h"
 #include "support/fakes.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
+using salvatrix::testing::DescribedDrives;
 using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
 using salvatrix::testing::FakeFileSystem;
 using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
 using salvatrix::testing::ScriptedMessageBoxes;
-
-/// Scripted drives that describe D: only.
-class DescribedDrives final : public DriveStrings {
- public:
-  std::uint32_t GetLogicalDriveStrings(std::uint32_t length, char* buffer) override {
-    return script.GetLogicalDriveStrings(length, buffer);
-  }
-  std::string DescribeDrive(std::string_view root) const override {
-    return root == "D:\\" ? "removable drive (FAT32), label STICK" : "";
-  }
-  FakeDriveStrings script;
-};
 
 HWND TooltipOwnedBy(HWND owner) {
   struct Search {
@@ -58,6 +47,7 @@ class DriveTipsTest : public ::testing::Test {
  protected:
   DriveTipsTest() {
     drives_.script.SetDrives(RawDrives("CD"));
+    drives_.descriptions["D:\\"] = "removable drive (FAT32), label STICK";
     app_.exe_name = "salvatrix.exe";
     files_.folders[app_.folder] = {{"a.txt", "salvatrix.exe"}, {}};
   }
