@@ -21,21 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The source folder is the one given, not the folder of this program.
-class BenchAppInfo final : public salvatrix::AppInfo {
- public:
-  explicit BenchAppInfo(std::string folder) : folder_(std::move(folder)) {}
-  std::string SourceFolder() const override { return folder_; }
-  std::string ExecutableFileName() const override { return "copy_bench"; }
-  std::string JoinPath(std::string_view folder, std::string_view name) const override {
-    return posix_.JoinPath(folder, name);
-  }
-
- private:
-  std::string folder_;
-  salvatrix::posix::PosixAppInfo posix_;
-};
-
 // OK to every box; a box other than the confirmation is worth seeing.
 class OkBoxes final : public salvatrix::MessageBoxes {
  public:
@@ -79,7 +64,8 @@ int main(int argc, char** argv) {
 
   salvatrix::posix::DriveTable drives(table_path.string(), "/nonexistent");
   salvatrix::posix::PosixFileSystem files(drives);
-  BenchAppInfo app(source);
+  // The source folder is the one given, not the folder of this program.
+  salvatrix::posix::PlacedAppInfo app(source, "copy_bench");
   OkBoxes boxes;
   salvatrix::posix::WindowProcedures windows;
   salvatrix::posix::DeviceWatch watch(drives, windows, table_path.string(), false);

@@ -15,29 +15,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/app_info.h"
+#include "platform/posix/app_info_posix.h"
 #include "platform/qt/linux_program.h"
 #include "platform/qt/qt_message_boxes.h"
 
 namespace {
-
-/// The program as if its executable lay in folder.
-class FolderAppInfo final : public salvatrix::AppInfo {
- public:
-  explicit FolderAppInfo(std::string folder) : folder_(std::move(folder)) {}
-  std::string SourceFolder() const override { return folder_; }
-  std::string ExecutableFileName() const override { return "salvatrix"; }
-  std::string JoinPath(std::string_view folder, std::string_view name) const override {
-    std::string path(folder);
-    if (path.empty() || path.back() != '/') {
-      path += '/';
-    }
-    return path.append(name);
-  }
-
- private:
-  std::string folder_;
-};
 
 bool Save(const QPixmap& picture, const QString& path) {
   if (picture.isNull() || !picture.save(path, "PNG")) {
@@ -55,7 +37,7 @@ void Settle() {
 }
 
 int Windows(const std::string& folder, const QString& prefix) {
-  FolderAppInfo app(folder);
+  salvatrix::posix::PlacedAppInfo app(folder, "salvatrix");
   salvatrix::qt::QtMessageBoxes boxes;
   salvatrix::qt::LinuxProgram program(app, boxes);
   if (!program.Start()) {

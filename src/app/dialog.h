@@ -4,7 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 
 namespace salvatrix {
 

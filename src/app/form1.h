@@ -1,11 +1,14 @@
 #pragma once
 
 #include <string_view>
-#include <vector>
 
-#include "app/controls.h"
 #include "app/dialog.h"
+#include "controls/controls.h"
+#include "controls/form1_controls.h"
+#include "controls/list_selection.h"
+#include "copy/start_copying.h"
 #include "detect/module1.h"
+#include "drives/compare_drive_letters.h"
 #include "drives/list_drives.h"
 #include "source/source_lists.h"
 
@@ -28,8 +31,9 @@ struct FormServices {
   WindowHooks& hooks;
 };
 
-/// The main window: all working state lives in its controls, read and written by name.
-class Form1 final {
+/// The main window: all working state lives in its controls, read and written by name. It owns
+/// the subsystems that work on them and runs its handlers when a control raises an event.
+class Form1 final : public Form1Controls {
  public:
   static constexpr std::string_view kCaption = "AUTO-COPIER FOR EXTERNAL STORAGE (eg Flash Drive)";
   static constexpr int kClientWidth = 10935;  // twips
@@ -44,43 +48,9 @@ class Form1 final {
 
   static Colour BackColour() { return Colour::System(kColorMenuText); }
 
-  // The controls, in creation order.
-  CommandButton Command1;
-  CheckBox Check3;
-  CheckBox Check2;
-  ListBox List6;
-  TextBox Text4;
-  ListBox List5;
-  ListBox List4;
-  CheckBox Check1;
-  CommandButton cmdFileCopy;
-  ListBox List3;
-  TextBox Text3;
-  TextBox Text2;
-  Timer Timer1;
-  ListBox List2;
-  ListBox List1;
-  CommandButton cmdOverride;
-  TextBox Text1;
-  Picture Image1;
-  Label Label3;
-  Label Label18;
-  Label Label15;
-  Label Label14;
-  Label Label13;
-  Label Label12;
-  Label Label11;
-  Label labelViewer;
-  Label Label9;
-  Label Label2;
-  Label Label1;
-  Label Up;
-  Label Ru;
-
-  /// Every control, in creation order.
-  const std::vector<Control*>& Controls() const { return controls_; }
-
   ListDrives& Drives() { return list_drives_; }
+  DriveComparison& Comparison() { return comparison_; }
+  CopyJob& Copy() { return copy_job_; }
   SourceLists& Sources() { return source_lists_; }
   /// The usage-notes window.
   Dialog& Notes() { return notes_; }
@@ -103,10 +73,11 @@ class Form1 final {
  private:
   FormServices services_;
   ListDrives list_drives_;
+  CopyJob copy_job_;
+  DriveComparison comparison_;
   SourceLists source_lists_;
   Dialog notes_;
   Module1 module1_;
-  std::vector<Control*> controls_;
 };
 
 }  // namespace salvatrix

@@ -1,14 +1,14 @@
+#include "copy/start_copying.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "app/controls.h"
-#include "app/form1.h"
-#include "drives/list_drives.h"
+#include "controls/form1_controls.h"
+#include "controls/list_selection.h"
 #include "platform/app_info.h"
 #include "platform/file_system.h"
 #include "platform/message_boxes.h"
-#include "source/source_lists.h"
 
 namespace salvatrix {
 namespace {
@@ -60,14 +60,16 @@ class FlagGuard final {
 
 }  // namespace
 
-void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& folders) {
+CopyJob::CopyJob(Form1Controls& controls, FileSystem& files, AppInfo& app, MessageBoxes& boxes)
+    : controls_(controls), files_(files), app_(app), boxes_(boxes) {}
+
+void CopyJob::StartCopying(ListBox& files, ListBox& destination, ListBox& folders) {
   // A job waiting in one of its boxes must not be joined by a second one started from the
   // nested message loop (a timer tick or a click).
   if (copying_) {
     return;
   }
   FlagGuard guard(copying_);
-  const FormServices& services = form_.Services();
   std::unique_ptr<FileSystemObject> fso;
   std::string root;
   try {
@@ -79,9 +81,9 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
       boxes_.Show(kNoDestinationText, kApplicationTitle, kMbOk);
       return;
     }
-    form_.labelViewer.SetCaption("PREPARING TO COPY");
-    if (form_.Check1.Value() != 0) {
-      if (form_.List3.ListCount() > 1) {
+    controls_.labelViewer.SetCaption("PREPARING TO COPY");
+    if (controls_.Check1.Value() != 0) {
+      if (controls_.List3.ListCount() > 1) {
         if (boxes_.Show(ConflictText(destination.Text()), kConflictCaption,
                         kMbOkCancel + kMbIconInformation) == kIdCancel) {
           return;
@@ -89,11 +91,11 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
       }
     } else if (boxes_.Show(ConfirmText(destination.Text()), kConfirmCaption, kMbOkCancel) ==
                kIdCancel) {
-      form_.labelViewer.SetCaption("");
+      controls_.labelViewer.SetCaption("");
       return;
     }
-    fso = services.files.CreateObject();
-    const std::string source_folder = services.app.SourceFolder();
+    fso = files_.CreateObject();
+    const std::string source_folder = app_.SourceFolder();
     root = destination.Text();
     const auto copy_phase = [&](ListBox& list, bool folder_phase) {
       const std::int16_t count = list.ListCount();
@@ -102,9 +104,9 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
           continue;
         }
         const std::string name = list.List(i);
-        const std::string source = services.app.JoinPath(source_folder, name);
+        const std::string source = app_.JoinPath(source_folder, name);
         const std::string target = root + name;
-        form_.labelViewer.SetCaption("Copying " + name);
+        controls_.labelViewer.SetCaption("Copying " + name);
         if (folder_phase) {
           fso->CopyFolder(source, target, true);
         } else {
@@ -115,7 +117,7 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
     copy_phase(files, false);
     copy_phase(folders, true);
     fso->Flush(root);
-    form_.labelViewer.SetCaption("FINISHED COPYING");
+    controls_.labelViewer.SetCaption("FINISHED COPYING");
   } catch (...) {
     // What was copied before the failure stays, so it must reach the device too; the copy has
     // failed either way, so a failing flush adds nothing to report.
@@ -126,7 +128,7 @@ void ListDrives::StartCopying(ListBox& files, ListBox& destination, ListBox& fol
       }
     }
     boxes_.Show(kCopyFailureText, kApplicationTitle, kMbOk);
-    form_.labelViewer.SetCaption("COPYING FAILURE");
+    controls_.labelViewer.SetCaption("COPYING FAILURE");
   }
 }
 

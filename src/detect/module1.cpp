@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "platform/message_boxes.h"
 
 namespace salvatrix {

@@ -1,8 +1,10 @@
 #include "source/source_lists.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "platform/app_info.h"
 #include "platform/file_system.h"
 #include "platform/message_boxes.h"
@@ -10,88 +12,69 @@
 namespace salvatrix {
 namespace {
 
-// Fills list from one enumeration. Names beyond what a list can hold are not listed (so they
-// can never be copied unseen); the result says whether that happened.
-bool AppendAll(ListBox& list,
-               const std::function<void(const std::function<void(std::string)>&)>& enumerate) {
-  bool truncated = false;
-  enumerate([&list, &truncated](std::string name) {
-    if (list.ListCount() == ListBox::kMaxItems) {
-      truncated = true;
-      return;
-    }
-    list.AddItem(std::move(name));
-  });
-  return truncated;
-}
-
 std::string TooManyText(std::string_view what, std::string_view folder) {
   return "The folder " + std::string(folder) + " holds more " + std::string(what) +
          " than the list can show. Only the first 32767 are listed; the others cannot be "
          "selected and will not be copied.";
 }
 
-}  // namespace
+enum class Entries { kFiles, kSubFolders };
 
-void SetAllSelected(ListBox& list, bool selected) {
-  const ListBox::Batch batch(list);
-  const std::int16_t count = list.ListCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    list.SetSelected(i, selected);
-  }
-}
-
-std::int32_t CountSelected(const ListBox& list) {
-  std::int32_t selected = 0;
-  const std::int16_t count = list.ListCount();
-  for (std::int16_t i = 0; i < count; ++i) {
-    if (list.Selected(i)) {
-      ++selected;
+// Refills list with the files or the sub-folders of folder, then lets select_defaults choose
+// the default selection. The folder is opened before the list is touched. Names beyond what a
+// list can hold are not listed (so they can never be copied unseen), and a box says so.
+void Refill(FileSystem& files, MessageBoxes& boxes, ListBox& list, std::string_view folder,
+            Entries entries, const std::function<void()>& select_defaults) {
+  const auto fso = files.CreateObject();
+  const auto opened = fso->GetFolder(folder);
+  bool truncated = false;
+  {
+    // The views see the refilled list once, with its default selection.
+    const ListBox::Batch batch(list);
+    list.Clear();
+    const auto append = [&list, &truncated](std::string name) {
+      if (list.ListCount() == ListBox::kMaxItems) {
+        truncated = true;
+        return;
+      }
+      list.AddItem(std::move(name));
+    };
+    if (entries == Entries::kFiles) {
+      opened->ForEachFile(append);
+    } else {
+      opened->ForEachSubFolder(append);
     }
+    select_defaults();
   }
-  return selected;
+  if (truncated) {
+    boxes.Show(TooManyText(entries == Entries::kFiles ? "files" : "sub-folders", folder),
+               kApplicationTitle, kMbIconInformation);
+  }
 }
+
+}  // namespace
 
 SourceLists::SourceLists(FileSystem& files, AppInfo& app, MessageBoxes& boxes)
     : files_(files), app_(app), boxes_(boxes) {}
 
 void SourceLists::PopulateFilesList(ListBox& cmbList, std::string_view strFolder) {
-  const auto fso = files_.CreateObject();
-  const auto folder = fso->GetFolder(strFolder);
-  bool truncated = false;
-  {
-    // The views see the refilled list once, with its default selection.
-    const ListBox::Batch batch(cmbList);
-    cmbList.Clear();
-    truncated = AppendAll(cmbList, [&folder](const auto& visit) { folder->ForEachFile(visit); });
+  Refill(files_, boxes_, cmbList, strFolder, Entries::kFiles, [this, &cmbList] {
     const std::int16_t count = cmbList.ListCount();
-    if (count > 0) {
-      // Asked once, not per item: on Linux each answer reads a link in /proc.
-      const std::string executable = app_.ExecutableFileName();
-      for (std::int16_t i = 0; i < count; ++i) {
-        if (cmbList.List(i) != executable) {
-          cmbList.SetSelected(i, true);
-        }
+    if (count == 0) {
+      return;
+    }
+    // Asked once, not per item: on Linux each answer reads a link in /proc.
+    const std::string executable = app_.ExecutableFileName();
+    for (std::int16_t i = 0; i < count; ++i) {
+      if (cmbList.List(i) != executable) {
+        cmbList.SetSelected(i, true);
       }
     }
-  }
-  if (truncated) {
-    boxes_.Show(TooManyText("files", strFolder), kApplicationTitle, kMbIconInformation);
-  }
+  });
 }
 
 void SourceLists::PopulateSubFoldersList(std::string_view folder, ListBox& list) {
-  const auto fso = files_.CreateObject();
-  const auto opened = fso->GetFolder(folder);
-  bool truncated = false;
-  {
-    const ListBox::Batch batch(list);
-    list.Clear();
-    truncated = AppendAll(list, [&opened](const auto& visit) { opened->ForEachSubFolder(visit); });
-  }
-  if (truncated) {
-    boxes_.Show(TooManyText("sub-folders", folder), kApplicationTitle, kMbIconInformation);
-  }
+  Refill(files_, boxes_, list, folder, Entries::kSubFolders, [] {});
 }
 
 }  // namespace salvatrix

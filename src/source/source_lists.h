@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 namespace salvatrix {
@@ -9,12 +8,6 @@ class AppInfo;
 class FileSystem;
 class ListBox;
 class MessageBoxes;
-
-/// Sets the selected state of every item of list.
-void SetAllSelected(ListBox& list, bool selected);
-
-/// The number of selected items of list.
-std::int32_t CountSelected(const ListBox& list);
 
 /// The source folder's files and sub-folders in the main window's lists.
 class SourceLists final {

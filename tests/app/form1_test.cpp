@@ -7,31 +7,21 @@
 
 #include "app/dispatch.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
 
-class Form1Test : public ::testing::Test {
+class Form1Test : public testing::ProgramFixture {
  protected:
   void SetUp() override {
     drives_.SetDrives(RawDrives("CD"));
     app_.folder = "/home/user/carry";
     files_.folders[app_.folder] = {{"a.txt", "salvatrix", "b.txt"}, {"Docs", "Music"}};
   }
-
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(Form1Test, HoldsTheThirtyOneControlsWithUniqueNamesAndTabPositions) {
@@ -225,7 +215,7 @@ TEST_F(Form1FlowTest, StickMountedWhileTheNoChangeBoxIsOpenIsCopiedByTheNextTick
   EXPECT_FALSE(form_.Timer1.Enabled());
   // The first comparison then finishes its own steps.
   EXPECT_EQ(form_.List3.ListCount(), 0);
-  EXPECT_FALSE(form_.Drives().Comparing());
+  EXPECT_FALSE(form_.Comparison().Comparing());
 }
 
 TEST_F(Form1FlowTest, TickWaitsWhileAComparisonShowsAnyOtherBox) {

@@ -5,17 +5,12 @@
 
 #include "app/form1.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
-using testing::ScriptedMessageBoxes;
-
-class StartCopyingTest : public ::testing::Test {
+class StartCopyingTest : public testing::ProgramFixture {
  protected:
   void SetUp() override {
     app_.folder = "/home/u/carry";
@@ -32,14 +27,7 @@ class StartCopyingTest : public ::testing::Test {
     form_.List2.SetSelected(1, true);
   }
 
-  void Run() { form_.Drives().StartCopying(form_.List4, form_.List2, form_.List6); }
-
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
+  void Run() { form_.Copy().StartCopying(form_.List4, form_.List2, form_.List6); }
 };
 
 TEST_F(StartCopyingTest, ManualCopyConfirmsThenCopiesFilesThenFoldersInListOrder) {

@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
 #include "app/form1.h"
+#include "controls/controls.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
 using testing::FakeWindowSystem;
 using testing::ScriptedMessageBoxes;
 
@@ -135,37 +133,30 @@ TEST_F(Module1Test, RegistrationWritesTheHandleEitherWay) {
   EXPECT_EQ(boxes_.shown[0].style, 0);
 }
 
-class Form1HookTest : public ::testing::Test {
+class Form1HookTest : public testing::ProgramFixture {
  protected:
   void SetUp() override { files_.folders[app_.folder] = {}; }
-
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(Form1HookTest, LoadRegistersThenHooksAndUnloadUndoesItInReverse) {
   form_.Form_Load();
   int cancel = 0;
   form_.Form_Unload(cancel);
-  EXPECT_EQ(window_.calls,
+  EXPECT_EQ(system_.calls,
             (std::vector<std::string>{"Register", "Get", "Set 200", "Unregister 119", "Set 100"}));
 }
 
 TEST_F(Form1HookTest, RefusedRegistrationStillHooksAndIsNotReleased) {
-  window_.registration = 0;
-  window_.registration_error = 13;
+  system_.registration = 0;
+  system_.registration_error = 13;
   form_.Form_Load();
   ASSERT_EQ(boxes_.shown.size(), 1u);
   EXPECT_EQ(boxes_.shown[0].text, "RegisterDeviceNotification failed: 13");
-  window_.Send(kWmDeviceChange, kDbtDeviceArrival, Record(20, 2, 20));
+  system_.Send(kWmDeviceChange, kDbtDeviceArrival, Record(20, 2, 20));
   EXPECT_FALSE(form_.Text1.Text().empty());  // the timer will act on it
   int cancel = 0;
   form_.Form_Unload(cancel);
-  EXPECT_EQ(window_.calls, (std::vector<std::string>{"Register", "Get", "Set 200", "Set 100"}));
+  EXPECT_EQ(system_.calls, (std::vector<std::string>{"Register", "Get", "Set 200", "Set 100"}));
 }
 
 }  // namespace

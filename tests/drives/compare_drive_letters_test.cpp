@@ -6,17 +6,13 @@
 #include "app/form1.h"
 #include "support/fakes.h"
 #include "support/list_items.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
 using testing::Items;
 using testing::RawDrives;
-using testing::ScriptedMessageBoxes;
 
 std::vector<std::string> Roots(std::string_view letters) {
   std::vector<std::string> roots;
@@ -26,7 +22,7 @@ std::vector<std::string> Roots(std::string_view letters) {
   return roots;
 }
 
-class CompareTest : public ::testing::Test {
+class CompareTest : public testing::ProgramFixture {
  protected:
   void Scan(std::string_view at_start, std::string_view now) {
     drives_.SetDrives(RawDrives(at_start));
@@ -34,13 +30,6 @@ class CompareTest : public ::testing::Test {
     drives_.SetDrives(RawDrives(now));
     form_.Drives().ListRescannedDrives();
   }
-
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(CompareTest, OutcomesOfTheComparison) {
@@ -64,17 +53,17 @@ TEST_F(CompareTest, OutcomesOfTheComparison) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.at_start) + " -> " + c.now);
-    ScriptedMessageBoxes boxes;
-    FakeFileSystem files;
-    Form1 form{FormServices{drives_, boxes, app_, files, window_, window_}};
-    drives_.SetDrives(RawDrives(c.at_start));
+    testing::FakeProgram<> program;
+    Form1& form = program.form;
+    const auto& boxes = program.boxes;
+    program.drives.SetDrives(RawDrives(c.at_start));
     form.Drives().ListRuntimeDrives();
-    drives_.SetDrives(RawDrives(c.now));
+    program.drives.SetDrives(RawDrives(c.now));
     form.Drives().ListRescannedDrives();
     form.List3.AddItem("stale");
     form.List5.AddItem("stale");
 
-    form.Drives().CompareDriveLetters();
+    form.Comparison().CompareDriveLetters();
 
     EXPECT_EQ(Items(form.List3), Roots(c.added));
     EXPECT_EQ(Items(form.List5), Roots(c.removed));
@@ -97,7 +86,7 @@ TEST_F(CompareTest, OutcomesOfTheComparison) {
 TEST_F(CompareTest, StringsDifferButNoEntryIsNewReportsError101AndKeepsTheControls) {
   Scan("CD", "CD");
   form_.Text2.SetText("CDX");  // typed by the user
-  form_.Drives().CompareDriveLetters();
+  form_.Comparison().CompareDriveLetters();
   ASSERT_EQ(boxes_.shown.size(), 1u);
   EXPECT_EQ(boxes_.shown[0].text, "'CompareDriveLetters' Failure. Error #101");
   EXPECT_EQ(boxes_.shown[0].style, 0);
@@ -105,7 +94,7 @@ TEST_F(CompareTest, StringsDifferButNoEntryIsNewReportsError101AndKeepsTheContro
   EXPECT_EQ(form_.List5.ListCount(), 0);
   EXPECT_FALSE(form_.cmdFileCopy.Enabled());
   EXPECT_TRUE(form_.Check1.Enabled());
-  EXPECT_FALSE(form_.Drives().Comparing());
+  EXPECT_FALSE(form_.Comparison().Comparing());
 }
 
 TEST_F(CompareTest, AutocopyRunsBeforeTheButtonsChangeAndUnticksAfterwards) {
@@ -117,7 +106,7 @@ TEST_F(CompareTest, AutocopyRunsBeforeTheButtonsChangeAndUnticksAfterwards) {
   Scan("CD", "CDE");
   bool copy_button_during_copy = true;
   files_.during_copy = [&](const auto&) { copy_button_during_copy = form_.cmdFileCopy.Enabled(); };
-  form_.Drives().CompareDriveLetters();
+  form_.Comparison().CompareDriveLetters();
   ASSERT_FALSE(files_.calls.empty());
   EXPECT_EQ(files_.calls[0].destination, "E:\\a.txt");
   EXPECT_FALSE(copy_button_during_copy);
@@ -126,20 +115,20 @@ TEST_F(CompareTest, AutocopyRunsBeforeTheButtonsChangeAndUnticksAfterwards) {
 
   // A second comparison with the same drives reselects and never copies again.
   files_.calls.clear();
-  form_.Drives().CompareDriveLetters();
+  form_.Comparison().CompareDriveLetters();
   EXPECT_TRUE(files_.calls.empty());
   EXPECT_EQ(form_.List2.ListIndex(), 2);
   EXPECT_TRUE(boxes_.shown.empty());
 }
 
 TEST_F(CompareTest, MembershipIsExactAndVisitsTheWholeList) {
-  EXPECT_TRUE(form_.Drives().IsNotInRuntimeList("C:\\"));  // empty list
+  EXPECT_TRUE(form_.Comparison().IsNotInRuntimeList("C:\\"));  // empty list
   form_.List1.AddItem("C:\\");
   form_.List1.AddItem("C:\\");
   form_.List2.AddItem("d:\\");
-  EXPECT_FALSE(form_.Drives().IsNotInRuntimeList("C:\\"));
-  EXPECT_TRUE(form_.Drives().IsNotInRescannedList("D:\\"));
-  EXPECT_FALSE(form_.Drives().IsNotInRescannedList("d:\\"));
+  EXPECT_FALSE(form_.Comparison().IsNotInRuntimeList("C:\\"));
+  EXPECT_TRUE(form_.Comparison().IsNotInRescannedList("D:\\"));
+  EXPECT_FALSE(form_.Comparison().IsNotInRescannedList("d:\\"));
 }
 
 }  // namespace

@@ -8,17 +8,13 @@
 #include "app/form1.h"
 #include "support/fakes.h"
 #include "support/list_items.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
 using testing::Items;
 using testing::RawDrives;
-using testing::ScriptedMessageBoxes;
 
 TEST(DriveWalkTest, BuildsLettersFromRawLists) {
   struct Case {
@@ -39,14 +35,8 @@ TEST(DriveWalkTest, BuildsLettersFromRawLists) {
   }
 }
 
-class ListDrivesTest : public ::testing::Test {
+class ListDrivesTest : public testing::ProgramFixture {
  protected:
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
 };
 
 TEST_F(ListDrivesTest, GetDriveStringsAsksForTheSizeThenReturnsTheWholeBuffer) {

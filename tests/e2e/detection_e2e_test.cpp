@@ -118,16 +118,7 @@ TEST_F(DetectionTest, MountedStickIsLoggedRescannedOnTheTickAndAutocopied) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  // A mount namespace can only be entered while the process has one thread, so before Qt.
-  if (::geteuid() != 0) {
-    salvatrix::g_isolation_problem = "needs root to mount a pen drive stand-in";
-  } else if (::unshare(CLONE_NEWNS) != 0 ||
-             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    salvatrix::g_isolation_problem = "cannot make a private mount namespace here";
-  }
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-  }
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
+  salvatrix::g_isolation_problem =
+      salvatrix::e2e::EnterPrivateMountNamespace("needs root to mount a pen drive stand-in");
+  return salvatrix::e2e::RunAllTestsWithQt(argc, argv);
 }

@@ -2,6 +2,11 @@
 
 // What the end-to-end tests share: shell commands, files, and running the event loop.
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdio>
@@ -11,6 +16,8 @@
 #include <functional>
 #include <iterator>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace salvatrix::e2e {
 
@@ -55,6 +62,29 @@ inline bool SpinUntil(const std::function<bool()>& done, int milliseconds) {
 /// Runs the event loop for a while.
 inline void Spin(int milliseconds) {
   SpinUntil([] { return false; }, milliseconds);
+}
+
+/// Puts the process into a mount namespace of its own, where the test's mounts stay. That can
+/// only be done while the process has one thread, so before Qt starts. The result says why it
+/// could not be done (without_root when the process is not root), empty when it was.
+inline std::string EnterPrivateMountNamespace(const std::string& without_root) {
+  if (::geteuid() != 0) {
+    return without_root;
+  }
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    return "cannot make a private mount namespace here";
+  }
+  return {};
+}
+
+/// Runs the tests in a QApplication, offscreen unless the environment names a platform.
+inline int RunAllTestsWithQt(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+  }
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
 }
 
 }  // namespace salvatrix::e2e

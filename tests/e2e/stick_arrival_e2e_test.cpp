@@ -446,31 +446,26 @@ TEST_F(StickArrivalTest, UdisksAndTheBusGoingAwayLeaveTheDeviceLines) {
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  // A mount namespace can only be entered while the process has one thread, so before Qt.
   // /run and /media of its own keep the test's bus, udev and UDisks2 apart from the machine's;
   // the system's D-Bus services and udev rules are hidden, so nothing is started by activation
   // and the udev daemon touches no other device's links in the machine's /dev.
-  if (::geteuid() != 0) {
-    salvatrix::g_isolation_problem = "needs root to run a udev daemon and mount a stick";
-  } else if (::unshare(CLONE_NEWNS) != 0 ||
-             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-             ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0 ||
-             ::mount("tmpfs", "/media", "tmpfs", 0, "mode=0755") != 0) {
-    salvatrix::g_isolation_problem = "cannot make a private mount namespace with its own /run";
-  } else {
+  std::string& problem = salvatrix::g_isolation_problem;
+  problem = salvatrix::e2e::EnterPrivateMountNamespace(
+      "needs root to run a udev daemon and mount a stick");
+  if (problem.empty() && (::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0 ||
+                          ::mount("tmpfs", "/media", "tmpfs", 0, "mode=0755") != 0)) {
+    problem = "cannot make a private mount namespace with its own /run";
+  }
+  if (problem.empty()) {
     std::filesystem::create_directories("/run/salvatrix-empty");
     for (const char* hidden :
          {"/usr/share/dbus-1/system-services", "/usr/lib/udev/rules.d", "/etc/udev/rules.d"}) {
       if (std::filesystem::exists(hidden) &&
           ::mount("/run/salvatrix-empty", hidden, nullptr, MS_BIND, nullptr) != 0) {
-        salvatrix::g_isolation_problem = std::string("cannot hide ") + hidden;
+        problem = std::string("cannot hide ") + hidden;
       }
     }
   }
   ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");  // the bus is the test's own, at its usual place
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
-  }
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
+  return salvatrix::e2e::RunAllTestsWithQt(argc, argv);
 }

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
+#include "controls/controls.h"
+#include "controls/list_selection.h"
 #include "support/fakes.h"
 
 namespace salvatrix {

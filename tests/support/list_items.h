@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 
 namespace salvatrix::testing {
 

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -25,6 +25,20 @@ fs::path ExecutablePath(const std::string& exe_link) {
   return target.lexically_normal();
 }
 
+// folder + "/" + name, without doubling the separator.
+std::string JoinWithSlash(std::string_view folder, std::string_view name) {
+  // An empty folder would otherwise turn name into a path at the root of the machine.
+  if (folder.empty()) {
+    return std::string(name);
+  }
+  std::string path(folder);
+  if (!path.ends_with('/')) {
+    path += '/';
+  }
+  path += name;
+  return path;
+}
+
 }  // namespace
 
 PosixAppInfo::PosixAppInfo(std::string exe_link) : exe_link_(std::move(exe_link)) {}
@@ -38,16 +52,14 @@ std::string PosixAppInfo::ExecutableFileName() const {
 }
 
 std::string PosixAppInfo::JoinPath(std::string_view folder, std::string_view name) const {
-  // An empty folder would otherwise turn name into a path at the root of the machine.
-  if (folder.empty()) {
-    return std::string(name);
-  }
-  std::string path(folder);
-  if (!path.ends_with('/')) {
-    path += '/';
-  }
-  path += name;
-  return path;
+  return JoinWithSlash(folder, name);
+}
+
+PlacedAppInfo::PlacedAppInfo(std::string folder, std::string name)
+    : folder_(std::move(folder)), name_(std::move(name)) {}
+
+std::string PlacedAppInfo::JoinPath(std::string_view folder, std::string_view name) const {
+  return JoinWithSlash(folder, name);
 }
 
 }  // namespace salvatrix::posix

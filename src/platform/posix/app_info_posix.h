@@ -22,4 +22,19 @@ class PosixAppInfo final : public AppInfo {
   std::string exe_link_;
 };
 
+/// A program as if its executable, named name, lay in folder: for the benchmark and the tools,
+/// which run the program's own code on a folder of their choosing. Joins as PosixAppInfo does.
+class PlacedAppInfo final : public AppInfo {
+ public:
+  PlacedAppInfo(std::string folder, std::string name);
+
+  std::string SourceFolder() const override { return folder_; }
+  std::string ExecutableFileName() const override { return name_; }
+  std::string JoinPath(std::string_view folder, std::string_view name) const override;
+
+ private:
+  std::string folder_;
+  std::string name_;
+};
+
 }  // namespace salvatrix::posix

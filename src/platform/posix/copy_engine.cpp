@@ -278,26 +278,32 @@ std::error_code CopySession::Open(const fs::path& root, std::unique_ptr<CopySess
 
 namespace {
 
-// The folder that receives the last name of destination, and that name.
-std::error_code Locate(CopySession::State& state, std::string_view destination,
-                       std::unique_ptr<DestinationFolder>& owned, DestinationFolder*& folder,
-                       std::string& name) {
+// The folder that receives the last name of destination, and that name. owned keeps the folder
+// open when it is not the root.
+struct Location {
+  std::unique_ptr<DestinationFolder> owned;
+  DestinationFolder* folder = nullptr;
+  std::string name;
+};
+
+std::error_code Locate(CopySession::State& state, std::string_view destination, Location& at) {
   const std::size_t slash = destination.rfind('/');
-  name = std::string(slash == std::string_view::npos ? destination : destination.substr(slash + 1));
-  if (!IsPlainName(name)) {
+  at.name =
+      std::string(slash == std::string_view::npos ? destination : destination.substr(slash + 1));
+  if (!IsPlainName(at.name)) {
     return ErrnoCode(EISDIR);
   }
-  folder = state.root.get();
+  at.folder = state.root.get();
   if (slash != std::string_view::npos) {
     Fd parent;
     if (auto error = OpenBeneath(state.root->fd.get(), destination.substr(0, slash),
                                  O_PATH | O_DIRECTORY, parent)) {
       return error;
     }
-    if (auto error = state.Wrap(std::move(parent), false, owned)) {
+    if (auto error = state.Wrap(std::move(parent), false, at.owned)) {
       return error;
     }
-    folder = owned.get();
+    at.folder = at.owned.get();
   }
   return {};
 }
@@ -306,10 +312,8 @@ std::error_code Locate(CopySession::State& state, std::string_view destination,
 
 std::error_code CopySession::CopyFile(const fs::path& source, std::string_view destination,
                                       bool overwrite) {
-  std::unique_ptr<DestinationFolder> owned;
-  DestinationFolder* folder = nullptr;
-  std::string name;
-  if (auto error = Locate(*state_, destination, owned, folder, name)) {
+  Location at;
+  if (auto error = Locate(*state_, destination, at)) {
     return error;
   }
   // Looked at before it is opened: opening a FIFO waits for a writer, opening a device can do
@@ -329,18 +333,16 @@ std::error_code CopySession::CopyFile(const fs::path& source, std::string_view d
   if (!S_ISREG(status.st_mode)) {
     return NotAFileError(status);
   }
-  return WriteFile(*state_, in.get(), status, *folder, name, overwrite);
+  return WriteFile(*state_, in.get(), status, *at.folder, at.name, overwrite);
 }
 
 std::error_code CopySession::CopyFolder(const fs::path& source, std::string_view destination,
                                         bool overwrite) {
-  std::unique_ptr<DestinationFolder> owned;
-  DestinationFolder* folder = nullptr;
-  std::string name;
-  if (auto error = Locate(*state_, destination, owned, folder, name)) {
+  Location at;
+  if (auto error = Locate(*state_, destination, at)) {
     return error == std::errc::is_a_directory ? ErrnoCode(EINVAL) : error;
   }
-  return CopyFolderInto(*state_, source, *folder, name, overwrite);
+  return CopyFolderInto(*state_, source, *at.folder, at.name, overwrite);
 }
 
 std::error_code CopySession::Flush() {

@@ -12,7 +12,7 @@
 #include <string>
 #include <system_error>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/posix/copy_engine.h"
 #include "platform/posix/drive_table.h"
 
@@ -122,25 +122,11 @@ class PosixFileSystemObject final : public FileSystemObject {
   }
 
   void CopyFile(std::string_view source, std::string_view destination, bool overwrite) override {
-    const std::string from = Resolve(source);
-    const std::error_code error =
-        LooksLikeDriveRoot(destination)
-            ? SessionFor(destination).CopyFile(from, destination.substr(3), overwrite)
-            : posix::CopyFile(from, std::string(destination), overwrite);
-    if (error) {
-      Fail(destination, error);
-    }
+    Copy(source, destination, overwrite, &CopySession::CopyFile, &posix::CopyFile);
   }
 
   void CopyFolder(std::string_view source, std::string_view destination, bool overwrite) override {
-    const std::string from = Resolve(source);
-    const std::error_code error =
-        LooksLikeDriveRoot(destination)
-            ? SessionFor(destination).CopyFolder(from, destination.substr(3), overwrite)
-            : posix::CopyFolder(from, std::string(destination), overwrite);
-    if (error) {
-      Fail(destination, error);
-    }
+    Copy(source, destination, overwrite, &CopySession::CopyFolder, &posix::CopyFolder);
   }
 
   void Flush(std::string_view destination_root) override {
@@ -153,6 +139,25 @@ class PosixFileSystemObject final : public FileSystemObject {
   }
 
  private:
+  using SessionCopy = std::error_code (CopySession::*)(const std::filesystem::path&,
+                                                       std::string_view, bool);
+  using SingleCopy = std::error_code (*)(const std::filesystem::path&, const std::filesystem::path&,
+                                         bool);
+
+  // Onto a drive through that drive's session, which resolves the drive once per job; anywhere
+  // else in a session of the copy's own.
+  void Copy(std::string_view source, std::string_view destination, bool overwrite,
+            SessionCopy on_drive, SingleCopy elsewhere) {
+    const std::string from = Resolve(source);
+    const std::error_code error =
+        LooksLikeDriveRoot(destination)
+            ? (SessionFor(destination).*on_drive)(from, destination.substr(3), overwrite)
+            : elsewhere(from, std::string(destination), overwrite);
+    if (error) {
+      Fail(destination, error);
+    }
+  }
+
   // The mount table is read once per object, that is once per copy job. A drive that was
   // unmounted since the last rescan must fail here rather than let the copy land in the empty
   // mount point folder on another filesystem; once its root is open, the job keeps writing to

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/controls.h"
 #include "app/window_driver.h"
+#include "controls/controls.h"
 
 class QTimer;
 

@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 
 namespace salvatrix {
 class Dialog;

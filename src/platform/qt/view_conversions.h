@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/controls.h"
 #include "app/twips.h"
+#include "controls/controls.h"
 
 namespace salvatrix::qt {
 

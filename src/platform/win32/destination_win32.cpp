@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32/win32_platform.h"
 
 namespace salvatrix::win32 {

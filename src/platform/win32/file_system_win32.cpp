@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32/destination_win32.h"
 #include "platform/win32/win32_errors.h"
 #include "platform/win32/win32_files.h"

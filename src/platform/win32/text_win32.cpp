@@ -3,7 +3,7 @@
 #include <climits>
 #include <string>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32/win32_errors.h"
 #include "platform/win32/win32_platform.h"
 

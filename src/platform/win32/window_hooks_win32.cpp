@@ -6,7 +6,7 @@
 #include <mutex>
 #include <utility>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32/win32_platform.h"
 
 namespace salvatrix::win32 {

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32/win32_platform.h"
 
 namespace salvatrix::win32ui {

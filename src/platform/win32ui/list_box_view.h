@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "platform/window_hooks.h"
 
 namespace salvatrix::win32ui {

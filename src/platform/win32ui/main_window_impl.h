@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/controls.h"
 #include "app/window_driver.h"
+#include "controls/controls.h"
 #include "platform/win32ui/caption_font.h"
 #include "platform/win32ui/drive_tips.h"
 #include "platform/win32ui/main_window.h"

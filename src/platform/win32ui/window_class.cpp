@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32ui/view_metrics.h"
 
 namespace salvatrix::win32ui {

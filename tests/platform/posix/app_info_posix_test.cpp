@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "app/controls.h"
+#include "platform/failure.h"
+#include "support/temp_dir.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -20,12 +20,7 @@ using ::testing::HasSubstr;
 
 class PosixAppInfoTest : public ::testing::Test {
  protected:
-  PosixAppInfoTest() {
-    std::mt19937_64 random{std::random_device{}()};
-    do {
-      dir_ = fs::temp_directory_path() / ("salvatrix-app-" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
-  }
+  PosixAppInfoTest() : dir_(salvatrix::testing::MakeTempDir("salvatrix-app-")) {}
   ~PosixAppInfoTest() override { fs::remove_all(dir_); }
 
   fs::path dir_;
@@ -60,8 +55,11 @@ TEST_F(PosixAppInfoTest, FailsNamingTheLinkAndTheReason) {
   EXPECT_THROW(static_cast<void>(PosixAppInfo(dir_.string()).ExecutableFileName()), Failure);
 }
 
-TEST(PosixAppInfoJoin, AddsOneSeparator) {
+TEST(PosixAppInfoJoin, AddsOneSeparatorAndAPlacedProgramJoinsAlike) {
   const PosixAppInfo info;
+  const PlacedAppInfo placed("/media/carry", "copy_bench");
+  EXPECT_EQ(placed.SourceFolder(), "/media/carry");
+  EXPECT_EQ(placed.ExecutableFileName(), "copy_bench");
   const std::vector<std::pair<std::pair<std::string, std::string>, std::string>> cases = {
       {{"/home/me", "a.txt"}, "/home/me/a.txt"},
       {{"/", "a.txt"}, "/a.txt"},
@@ -70,6 +68,7 @@ TEST(PosixAppInfoJoin, AddsOneSeparator) {
   for (const auto& [input, expected] : cases) {
     SCOPED_TRACE(input.first);
     EXPECT_EQ(info.JoinPath(input.first, input.second), expected);
+    EXPECT_EQ(placed.JoinPath(input.first, input.second), expected);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/posix/copy_engine.h"
 
 #include "platform/posix/stick_fixture.h"
+#include "support/temp_dir.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -33,26 +34,11 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class TempDir {
+// The copy tests' scratch folder, below the temporary folder or below base.
+class TempDir final : public salvatrix::testing::TempDir {
  public:
-  explicit TempDir(const fs::path& base = fs::temp_directory_path()) {
-    std::mt19937_64 random{std::random_device{}()};
-    do {
-      path_ = base / ("salvatrix-copy-" + std::to_string(random()));
-    } while (!fs::create_directory(path_));
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
+  explicit TempDir(const fs::path& base = fs::temp_directory_path())
+      : salvatrix::testing::TempDir("salvatrix-copy-", base) {}
 };
 
 void Write(const fs::path& path, const std::string& text) {

@@ -33,6 +33,7 @@ using testing::kFolderMark;
 using testing::kLinkMark;
 using testing::kOtherMark;
 using testing::LockHolder;
+using testing::MakeLinks;
 using testing::ReadFile;
 using testing::Tree;
 using testing::WriteFile;
@@ -277,15 +278,17 @@ TEST_F(LinkContainmentTest, ALinkLeavingTheCopiedFolderCopiesNothing) {
   const fs::path in = dir_ / "in";
   WriteFile(in / "sub/f.txt", "f");
   WriteFile(dir_ / "next-door/secret.txt", "secret");
-  fs::create_symlink("/", in / "root");
-  fs::create_symlink("/etc", in / "etc");
-  fs::create_symlink("/etc/passwd", in / "passwd");
-  fs::create_symlink("..", in / "up");
-  fs::create_symlink("../next-door", in / "sibling");
-  fs::create_symlink("../next-door/secret.txt", in / "sub/secret.txt");
-  fs::create_symlink("sub", in / "inside");
-  fs::create_symlink(in / "sub/f.txt", in / "absolute-inside.txt");
-  fs::create_symlink("../sub/f.txt", in / "sub/again.txt");
+  MakeLinks(in, {
+                    {"root", "/"},
+                    {"etc", "/etc"},
+                    {"passwd", "/etc/passwd"},
+                    {"up", ".."},
+                    {"sibling", "../next-door"},
+                    {"sub/secret.txt", "../next-door/secret.txt"},
+                    {"inside", "sub"},
+                    {"absolute-inside.txt", in / "sub/f.txt"},
+                    {"sub/again.txt", "../sub/f.txt"},
+                });
   // The folder itself may be reached through a link, as a sub-folder the user selected may be.
   fs::create_symlink(in, dir_ / "selected");
 

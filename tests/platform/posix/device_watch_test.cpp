@@ -23,6 +23,7 @@
 
 #include "platform/posix/drive_table.h"
 #include "platform/posix/window_procedures.h"
+#include "support/temp_dir.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -80,12 +81,7 @@ struct Rig {
 
 class DeviceWatchTest : public ::testing::Test {
  protected:
-  DeviceWatchTest() {
-    std::mt19937_64 random{std::random_device{}()};
-    do {
-      dir_ = fs::temp_directory_path() / ("salvatrix-watch-" + std::to_string(random()));
-    } while (!fs::create_directory(dir_));
-  }
+  DeviceWatchTest() : dir_(salvatrix::testing::MakeTempDir("salvatrix-watch-")) {}
   ~DeviceWatchTest() override { fs::remove_all(dir_); }
   void Write(const std::string& text) { std::ofstream(dir_ / "mountinfo") << text; }
 

@@ -5,9 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -21,15 +22,6 @@ std::string Mount(const std::string& device, const std::string& point, const std
                   const std::string& source, const std::string& root = "/") {
   return "40 1 " + device + " " + root + " " + point + " rw,relatime shared:1 - " + type + " " +
          source + " rw\n";
-}
-
-fs::path MakeTempDir() {
-  std::mt19937_64 random{std::random_device{}()};
-  fs::path dir;
-  do {
-    dir = fs::temp_directory_path() / ("salvatrix-drives-" + std::to_string(random()));
-  } while (!fs::create_directory(dir));
-  return dir;
 }
 
 std::vector<std::string> LettersAndPoints(const DriveTable& table) {
@@ -58,7 +50,7 @@ class DriveTableTest : public ::testing::Test {
     return raw;
   }
 
-  fs::path dir_ = MakeTempDir();
+  fs::path dir_ = salvatrix::testing::MakeTempDir("salvatrix-drives-");
   std::string mountinfo_ = (dir_ / "mountinfo").string();
   DriveTable table_{mountinfo_, (dir_ / "by-label").string()};
 };

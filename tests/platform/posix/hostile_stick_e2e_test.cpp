@@ -39,11 +39,13 @@ using testing::kFolderMark;
 using testing::kLinkMark;
 using testing::LockHolder;
 using testing::LoopStick;
+using testing::MakeLinks;
 using testing::ReadFile;
 using testing::StickFormat;
 using testing::Tree;
 using testing::Window;
 using testing::WriteFile;
+using testing::WriteFiles;
 using Files = std::map<std::string, std::string>;
 
 constexpr std::uintmax_t kStickSize = 32 << 20;
@@ -187,18 +189,22 @@ TEST_P(HostileStickTest, LinksOnTheStickAreReplacedNeverFollowed) {
     GTEST_SKIP() << "exFAT cannot hold links";
   }
   WriteFile(base_ / "outside/keep.txt", "keep");
-  WriteFile(source_ / "a.txt", "alpha");
-  WriteFile(source_ / "Docs/d.txt", "docs");
-  WriteFile(source_ / "Music/m.txt", "music");
-  WriteFile(source_ / "Deep/inner/x.txt", "deep");
-  WriteFile(source_ / "Pics/p.txt", "pics");
+  WriteFiles(source_, {
+                          {"a.txt", "alpha"},
+                          {"Docs/d.txt", "docs"},
+                          {"Music/m.txt", "music"},
+                          {"Deep/inner/x.txt", "deep"},
+                          {"Pics/p.txt", "pics"},
+                      });
   // At the top and deeper, absolute and relative, out of the stick and into the source folder.
   fs::create_symlink(base_ / "outside", stick_point_ / "Docs");
   fs::create_symlink("../source/Music", stick_point_ / "Music");
   fs::create_directories(stick_point_ / "Deep");
-  fs::create_symlink("../../outside", stick_point_ / "Deep/inner");
-  fs::create_symlink(source_ / "Pics", stick_point_ / "Pics");
-  fs::create_symlink(base_ / "outside/keep.txt", stick_point_ / "a.txt");
+  MakeLinks(stick_point_, {
+                              {"Deep/inner", "../../outside"},
+                              {"Pics", source_ / "Pics"},
+                              {"a.txt", base_ / "outside/keep.txt"},
+                          });
 
   EXPECT_TRUE(Copy({"a.txt"}, {"Docs", "Music", "Deep", "Pics"}));
   EXPECT_EQ(Tree(stick_point_), (Files{{"a.txt", "alpha"},
@@ -219,13 +225,15 @@ TEST_P(HostileStickTest, LinksOnTheStickAreReplacedNeverFollowed) {
 // exFAT folds case: two spellings are one entry, and the job fails rather than let the second
 // overwrite the first. ext4 keeps them apart and takes both.
 TEST_P(HostileStickTest, TwoSpellingsOfOneEntryFailWhereTheStickFoldsCase) {
-  WriteFile(source_ / "README.txt", "upper");
-  WriteFile(source_ / "readme.txt", "lower");
-  WriteFile(source_ / "Photos/p.txt", "upper");
-  WriteFile(source_ / "photos/p.txt", "lower");
-  WriteFile(source_ / "data", "file");
-  WriteFile(source_ / "DATA/d.txt", "folder");
-  WriteFile(source_ / "NOTES.txt", "new notes");
+  WriteFiles(source_, {
+                          {"README.txt", "upper"},
+                          {"readme.txt", "lower"},
+                          {"Photos/p.txt", "upper"},
+                          {"photos/p.txt", "lower"},
+                          {"data", "file"},
+                          {"DATA/d.txt", "folder"},
+                          {"NOTES.txt", "new notes"},
+                      });
   WriteFile(stick_point_ / "Notes.txt", "on the stick before");
 
   // What was on the stick before the job is replaced, as any same-named file is.
@@ -301,11 +309,13 @@ TEST_P(HostileStickTest, ASourceChangedWhileItIsCopiedIsNotPublished) {
 
 TEST_P(HostileStickTest, LinksLeavingACopiedFolderCopyNothing) {
   WriteFile(source_ / "Tree/sub/f.txt", "f");
-  fs::create_symlink("/", source_ / "Tree/root");
-  fs::create_symlink("/etc", source_ / "Tree/etc");
-  fs::create_symlink("/etc/shadow", source_ / "Tree/shadow");
-  fs::create_symlink("../..", source_ / "Tree/sub/up");
-  fs::create_symlink("sub", source_ / "Tree/inside");
+  MakeLinks(source_ / "Tree", {
+                                  {"root", "/"},
+                                  {"etc", "/etc"},
+                                  {"shadow", "/etc/shadow"},
+                                  {"sub/up", "../.."},
+                                  {"inside", "sub"},
+                              });
   // A selected sub-folder that is itself a link is copied as the list shows it.
   WriteFile(base_ / "elsewhere/e.txt", "e");
   fs::create_symlink(base_ / "elsewhere", source_ / "Linked");
@@ -321,9 +331,11 @@ TEST_P(HostileStickTest, LinksLeavingACopiedFolderCopyNothing) {
 }
 
 TEST_P(HostileStickTest, StaleTemporariesGoWhileLockedOnesAndLookAlikesStay) {
-  WriteFile(source_ / "a.txt", "alpha");
-  WriteFile(source_ / "Docs/d.txt", "docs");
-  WriteFile(source_ / "big.bin", std::string(4 << 20, 'n'));
+  WriteFiles(source_, {
+                          {"a.txt", "alpha"},
+                          {"Docs/d.txt", "docs"},
+                          {"big.bin", std::string(4 << 20, 'n')},
+                      });
   WriteFile(stick_point_ / "big.bin", "the old big file");
 
   // A copy killed while it replaces big.bin. Where the stick has no unnamed files (exFAT) it

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "app/form1.h"
-#include "drives/list_drives.h"
+#include "copy/start_copying.h"
 #include "platform/posix/drive_table.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/stick_fixture.h"
@@ -237,6 +237,15 @@ class PenDriveTest : public ::testing::Test {
     return root;
   }
 
+  // Loads the window, plugs stick 0 and rescans by hand: the stick is the one new drive.
+  void LoadThenPlugAndRescan(Window& window) {
+    window.form.Form_Load();
+    const std::string runtime = window.form.Text3.Text();
+    ASSERT_NO_FATAL_FAILURE(Plug(0));
+    window.form.cmdOverride.Press();
+    ASSERT_FALSE(ExpectNewStick(window, runtime, 0).empty());
+  }
+
   fs::path base_;
   fs::path log_;
   fs::path source_;
@@ -354,11 +363,7 @@ TEST_F(PenDriveTest, AStickPulledAfterTheRescanGetsNothingAndItsMountPointStaysB
   RunIsolated([&] {
     Window window(source_);
     Form1& form = window.form;
-    form.Form_Load();
-    const std::string runtime = form.Text3.Text();
-    ASSERT_NO_FATAL_FAILURE(Plug(0));
-    form.cmdOverride.Press();
-    ASSERT_FALSE(ExpectNewStick(window, runtime, 0).empty());
+    ASSERT_NO_FATAL_FAILURE(LoadThenPlugAndRescan(window));
     form.List6.UserClick(IndexOf(form.List6, "Docs"));
 
     ASSERT_NO_FATAL_FAILURE(Unplug(0));
@@ -372,11 +377,7 @@ TEST_F(PenDriveTest, AFullStickFailsTheCopyAndKeepsTheFileItWouldHaveReplaced) {
   RunIsolated([&] {
     Window window(source_);
     Form1& form = window.form;
-    form.Form_Load();
-    const std::string runtime = form.Text3.Text();
-    ASSERT_NO_FATAL_FAILURE(Plug(0));
-    form.cmdOverride.Press();
-    ASSERT_FALSE(ExpectNewStick(window, runtime, 0).empty());
+    ASSERT_NO_FATAL_FAILURE(LoadThenPlugAndRescan(window));
 
     // The stick already holds an a.txt and is nearly full; the new a.txt does not fit.
     WriteFile(points_[0] / "a.txt", "the old a\n");

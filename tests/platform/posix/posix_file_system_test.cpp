@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/posix/drive_table.h"
 
 namespace salvatrix::posix {

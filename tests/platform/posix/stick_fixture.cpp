@@ -38,6 +38,19 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
+void WriteFiles(const fs::path& root,
+                const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& [name, text] : files) {
+    WriteFile(root / name, text);
+  }
+}
+
+void MakeLinks(const fs::path& root, const std::vector<std::pair<std::string, fs::path>>& links) {
+  for (const auto& [name, target] : links) {
+    fs::create_symlink(target, root / name);
+  }
+}
+
 std::string FindTool(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::istringstream dirs(std::string(path == nullptr ? "" : path) + ":/usr/sbin:/sbin");

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/form1.h"
@@ -21,6 +22,12 @@ namespace salvatrix::posix::testing {
 std::string ReadFile(const std::filesystem::path& path);
 /// Writes text, making the folders on the way.
 void WriteFile(const std::filesystem::path& path, const std::string& text);
+/// Writes each file (its name below root, then its text) in the order given.
+void WriteFiles(const std::filesystem::path& root,
+                const std::vector<std::pair<std::string, std::string>>& files);
+/// Makes each link (its name below root, then its target) in the order given.
+void MakeLinks(const std::filesystem::path& root,
+               const std::vector<std::pair<std::string, std::filesystem::path>>& links);
 
 /// The full path of a tool, looked up in PATH and in the sbin folders a root PATH may lack;
 /// empty when it is nowhere.

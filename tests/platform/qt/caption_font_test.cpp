@@ -22,6 +22,7 @@
 #include "platform/qt/main_window.h"
 #include "platform/qt/notes_window.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 // The fit is checked under every font set and scale CTest runs these tests with: the machine's
 // own fonts, and a fontconfig that knows only DejaVu (SALVATRIX_FONTS=dejavu), each at 100%
@@ -29,12 +30,6 @@
 
 namespace salvatrix::qt {
 namespace {
-
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
-using testing::ScriptedMessageBoxes;
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
@@ -55,7 +50,7 @@ QRect TextArea(const QWidget& widget) {
       check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option, &widget);
 }
 
-class CaptionFitTest : public ::testing::Test {
+class CaptionFitTest : public testing::ProgramFixture {
  protected:
   void SetUp() override {
     files_.folders[app_.folder] = {{"salvatrix", "a.txt"}, {"docs"}};
@@ -64,12 +59,6 @@ class CaptionFitTest : public ::testing::Test {
     QApplication::processEvents();
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_system_, window_system_}};
   MainWindow window_{form_, boxes_};
   NotesView notes_{form_.Notes()};
 };
@@ -92,12 +81,8 @@ TEST_F(CaptionFitTest, RunsUnderTheFontsAndScaleItWasStartedWith) {
 
 TEST_F(CaptionFitTest, EveryCaptionFitsItsControl) {
   int checked = 0;
-  for (const Control* control : form_.Controls()) {
-    const auto* captioned = dynamic_cast<const CaptionedControl*>(control);
-    if (captioned == nullptr || captioned->Caption().empty()) {
-      continue;
-    }
-    SCOPED_TRACE(control->Name() + ": " + captioned->Caption());
+  for (const CaptionedControl* control : salvatrix::testing::CaptionedControls(form_)) {
+    SCOPED_TRACE(control->Name() + ": " + control->Caption());
     const auto* widget = window_.findChild<QWidget*>(Q(control->Name()));
     ASSERT_NE(widget, nullptr);
     const QFontMetrics metrics(widget->font());

@@ -16,16 +16,12 @@
 #include "app/form1.h"
 #include "platform/qt/main_window.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::qt {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
 
 /// Where the view and the model differ, item by item: empty when they agree.
 std::string Differences(const QListWidget& view, const ListBox& model) {
@@ -59,7 +55,7 @@ void ClickRow(QListWidget* list, int row) {
   }
 }
 
-class MainWindowListsTest : public ::testing::Test {
+class MainWindowListsTest : public testing::ProgramFixture {
  protected:
   MainWindowListsTest() {
     drives_.SetDrives(RawDrives("CD"));
@@ -83,12 +79,6 @@ class MainWindowListsTest : public ::testing::Test {
     return widget;
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_system_, window_system_}};
   MainWindow window_{form_, boxes_};
 };
 

@@ -26,14 +26,12 @@
 #include "app/program_icon.h"
 #include "platform/qt/view_conversions.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::qt {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
 using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
 using salvatrix::testing::ScriptedMessageBoxes;
 
@@ -136,7 +134,7 @@ std::vector<int> ModelSelection(const ListBox& list) {
   return rows;
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::ProgramFixtureWith<DescribedDrives> {
  protected:
   MainWindowTest() {
     drives_.script.SetDrives(RawDrives("CD"));
@@ -175,12 +173,6 @@ class MainWindowTest : public ::testing::Test {
     return done();
   }
 
-  DescribedDrives drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_system_, window_system_}};
   MainWindow window_{form_, boxes_};
 };
 

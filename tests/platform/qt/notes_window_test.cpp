@@ -7,15 +7,10 @@
 
 #include "app/form1.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::qt {
 namespace {
-
-using testing::FakeAppInfo;
-using testing::FakeDriveStrings;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
-using testing::ScriptedMessageBoxes;
 
 int NotesWindowsOnScreen() {
   int count = 0;
@@ -27,14 +22,8 @@ int NotesWindowsOnScreen() {
   return count;
 }
 
-class NotesWindowTest : public ::testing::Test {
+class NotesWindowTest : public testing::ProgramFixture {
  protected:
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
   NotesView view_{form_.Notes()};
 };
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
+#include "platform/failure.h"
 #include "platform/win32/test_folder_win32.h"
 #include "platform/win32/win32_platform.h"
 

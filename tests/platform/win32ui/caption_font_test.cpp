@@ -12,27 +12,14 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
+#include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
-
-HWND H(WindowHandle window) {
-  return reinterpret_cast<HWND>(window);
-}
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[512] = {};
-  ::GetWindowTextW(window, text, 512);
-  return text;
-}
 
 /// The face a control's font asks for.
 std::wstring FaceOf(HWND control) {
@@ -61,7 +48,7 @@ SIZE Extent(HWND control, int wrap_width) {
   HDC dc = ::GetDC(nullptr);
   const HGDIOBJ previous =
       ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
-  const std::wstring text = TextOf(control);
+  const std::wstring text = WideTextOf(control);
   SIZE size{};
   if (wrap_width > 0) {
     RECT used{0, 0, wrap_width, 0};
@@ -75,19 +62,13 @@ SIZE Extent(HWND control, int wrap_width) {
   return size;
 }
 
-class CaptionFitTest : public ::testing::Test {
+class CaptionFitTest : public testing::ProgramFixture {
  protected:
   CaptionFitTest() {
     drives_.SetDrives(RawDrives("C"));
     files_.folders[app_.folder] = {{"a.txt"}, {"docs"}};
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 
@@ -116,12 +97,8 @@ TEST_F(CaptionFitTest, EveryCaptionFitsItsControlInTheFormsFaceOrTheMessageFonts
   }
 
   int checked = 0;
-  for (const Control* control : form_.Controls()) {
-    const auto* captioned = dynamic_cast<const CaptionedControl*>(control);
-    if (captioned == nullptr || captioned->Caption().empty()) {
-      continue;
-    }
-    SCOPED_TRACE(control->Name() + ": " + captioned->Caption());
+  for (const CaptionedControl* control : salvatrix::testing::CaptionedControls(form_)) {
+    SCOPED_TRACE(control->Name() + ": " + control->Caption());
     HWND child = H(window_.ChildOf(*control));
     ASSERT_NE(child, nullptr);
     EXPECT_EQ(FaceOf(child), face);

@@ -8,17 +8,14 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
+#include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
 
 std::string EntryText(HWND list, int index) {
   std::wstring text(static_cast<std::size_t>(::SendMessageW(list, LB_GETTEXTLEN, index, 0)) + 1,
@@ -52,16 +49,12 @@ std::string Differences(HWND list, const ListBox& model, bool with_texts) {
 }
 
 /// A click as the mouse makes it on an entry, scrolled into view first.
-void ClickEntry(HWND list, int index) {
+void ScrollToAndClick(HWND list, int index) {
   ::SendMessageW(list, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
-  RECT item{};
-  ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::SendMessageW(list, WM_LBUTTONUP, 0, at);
+  ClickEntry(list, index);
 }
 
-class LongListTest : public ::testing::Test {
+class LongListTest : public testing::ProgramFixture {
  protected:
   LongListTest() {
     drives_.SetDrives(RawDrives("CZ"));
@@ -76,12 +69,6 @@ class LongListTest : public ::testing::Test {
     return reinterpret_cast<HWND>(window_.ChildOf(control));
   }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 
@@ -101,7 +88,7 @@ TEST_F(LongListTest, AFullFileListShowsEveryEntryAndSelectionAsTheModelHasThem) 
   EXPECT_EQ(Differences(files, form_.List4, false), "") << "after unticking Select/Deselect All";
 
   for (const int index : {0, 16383, ListBox::kMaxItems - 1, 16383, 16384}) {
-    ClickEntry(files, index);
+    ScrollToAndClick(files, index);
   }
   EXPECT_EQ(CountSelected(form_.List4), 3);
   EXPECT_TRUE(form_.List4.Selected(16384));

@@ -10,28 +10,14 @@
 
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeDriveStrings;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
-
-HWND H(WindowHandle window) {
-  return reinterpret_cast<HWND>(window);
-}
-
-std::string TextOf(HWND window) {
-  std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return win32::Narrow(text);
-}
 
 std::string ClassOf(HWND window) {
   char name[64] = {};
@@ -67,16 +53,7 @@ POINT Dpi() {
   return dpi;
 }
 
-/// A click as the mouse makes it, in the middle of an entry.
-void ClickEntry(HWND list, int index) {
-  RECT item{};
-  ::SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-  const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::SendMessageW(list, WM_LBUTTONUP, 0, at);
-}
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::ProgramFixture {
  protected:
   MainWindowTest() {
     drives_.SetDrives(RawDrives("CZ"));
@@ -110,12 +87,6 @@ class MainWindowTest : public ::testing::Test {
   HWND Main() const { return H(window_.Handle()); }
   HWND Child(const Control& control) const { return H(window_.ChildOf(control)); }
 
-  FakeDriveStrings drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 

@@ -9,13 +9,9 @@
 #include <utility>
 #include <vector>
 
-namespace salvatrix {
+#include "platform/failure.h"
 
-/// Every failure the program raises on purpose derives from this type.
-class Failure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace salvatrix {
 
 /// Owns one slot's place in a Signal: the slot is disconnected when the owner goes, so a view
 /// that dies before its models leaves nothing behind that points to it. Outliving the signal
