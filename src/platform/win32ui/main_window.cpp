@@ -16,7 +16,7 @@ COLORREF ToColorRef(const Colour& colour) {
   return RGB(colour.red, colour.green, colour.blue);
 }
 
-std::wstring TextOf(HWND window) {
+std::wstring ShownText(HWND window) {
   std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
   const int length = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
   text.resize(static_cast<std::size_t>(std::max(length, 0)));

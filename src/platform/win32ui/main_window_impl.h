@@ -39,7 +39,7 @@ struct Child {
 };
 
 COLORREF ToColorRef(const Colour& colour);
-std::wstring TextOf(HWND window);
+std::wstring ShownText(HWND window);
 
 class MainWindow::Impl final : private WindowDriver::Host {
  public:

@@ -41,7 +41,7 @@ void MainWindow::Impl::OnCommand(int id, int code) {
       break;
     case ControlKind::kTextBox:
       if (code == EN_CHANGE && !showing_model_) {
-        driver_.Edit(static_cast<TextBox&>(control), win32::Narrow(TextOf(child->window)));
+        driver_.Edit(static_cast<TextBox&>(control), win32::Narrow(ShownText(child->window)));
       }
       break;
     case ControlKind::kLabel:

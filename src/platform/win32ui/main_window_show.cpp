@@ -11,7 +11,7 @@ namespace {
 /// the caret, notify a change and repaint for nothing. Returns whether it set the text.
 bool ShowText(HWND window, std::string_view text) {
   const std::wstring wanted = win32::Widen(text);
-  if (TextOf(window) == wanted) {
+  if (ShownText(window) == wanted) {
     return false;
   }
   ::SetWindowTextW(window, wanted.c_str());
