@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -12,23 +13,80 @@
 
 namespace salvatrix {
 
+/// Owns one slot's place in a Signal: the slot is disconnected when the owner goes, so a view
+/// that dies before its models leaves nothing behind that points to it. Outliving the signal
+/// is harmless.
+class Connection final {
+ public:
+  Connection() = default;
+  explicit Connection(std::function<void()> disconnect) : disconnect_(std::move(disconnect)) {}
+  ~Connection() { Disconnect(); }
+  Connection(Connection&& other) noexcept : disconnect_(std::exchange(other.disconnect_, {})) {}
+  Connection& operator=(Connection&& other) noexcept {
+    if (this != &other) {
+      Disconnect();
+      disconnect_ = std::exchange(other.disconnect_, {});
+    }
+    return *this;
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void Disconnect() {
+    if (disconnect_) {
+      std::exchange(disconnect_, {})();
+    }
+  }
+
+ private:
+  std::function<void()> disconnect_;
+};
+
 /// A minimal observer list. Slots are called in the order they were connected.
 template <typename... Args>
 class Signal final {
  public:
   using Slot = std::function<void(Args...)>;
 
-  void Connect(Slot slot) { slots_.push_back(std::move(slot)); }
+  Signal() = default;
+  Signal(const Signal&) = delete;
+  Signal& operator=(const Signal&) = delete;
+
+  /// For slots that live as long as the signal's owner.
+  void Connect(Slot slot) { slots_->push_back(std::make_shared<Slot>(std::move(slot))); }
+
+  /// For slots that may go first: the slot is called until the returned owner is destroyed.
+  [[nodiscard]] Connection ConnectScoped(Slot slot) {
+    auto shared = std::make_shared<Slot>(std::move(slot));
+    slots_->push_back(shared);
+    return Connection([list = std::weak_ptr<SlotList>(slots_), slot = std::weak_ptr<Slot>(shared)] {
+      const std::shared_ptr<SlotList> entries = list.lock();
+      if (!entries) {
+        return;
+      }
+      for (auto& entry : *entries) {
+        if (entry && entry == slot.lock()) {
+          // Left as an empty place: an Emit may be walking the list right now.
+          entry.reset();
+        }
+      }
+    });
+  }
 
   void Emit(Args... args) const {
-    // A slot may connect further slots; iterate over a snapshot by index.
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      slots_[i](args...);
+    // A slot may connect further slots or disconnect any; iterate by index, and hold each
+    // slot while it runs, as running it may destroy its own connection.
+    const std::shared_ptr<SlotList> entries = slots_;
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+      if (const std::shared_ptr<Slot> slot = (*entries)[i]) {
+        (*slot)(args...);
+      }
     }
   }
 
  private:
-  std::vector<Slot> slots_;
+  using SlotList = std::vector<std::shared_ptr<Slot>>;
+  std::shared_ptr<SlotList> slots_ = std::make_shared<SlotList>();
 };
 
 /// Position and size of a control, in twips.

@@ -15,15 +15,11 @@
 #include <QStyleHints>
 #include <QTimer>
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <string_view>
 
-#include "app/dispatch.h"
 #include "app/form1.h"
-#include "platform/drive_strings.h"
 #include "platform/qt/caption_font.h"
 #include "platform/qt/model_list_widget.h"
 #include "platform/qt/view_conversions.h"
@@ -31,20 +27,8 @@
 namespace salvatrix::qt {
 namespace {
 
-constexpr std::array<std::string_view, 4> kDriveLists = {"List1", "List2", "List3", "List5"};
-
 QString FromBytes(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-/// Wraps a view update so that it does nothing once the window that owns it is gone.
-template <typename... Args, typename Update>
-std::function<void(Args...)> WhileAlive(const std::shared_ptr<bool>& alive, Update update) {
-  return [token = std::weak_ptr<bool>(alive), update](Args... args) mutable {
-    if (!token.expired()) {
-      update(args...);
-    }
-  };
 }
 
 /// The palette roles a widget kind paints its background and its text with.
@@ -65,14 +49,10 @@ ColourRoles RolesFor(ControlKind kind) {
   }
 }
 
-bool IsDriveList(const Control& control) {
-  return std::find(kDriveLists.begin(), kDriveLists.end(), control.Name()) != kDriveLists.end();
-}
-
 }  // namespace
 
 MainWindow::MainWindow(Form1& form, MessageBoxes& boxes, QWidget* parent)
-    : QWidget(parent), form_(form), boxes_(boxes) {
+    : QWidget(parent), form_(form), driver_(form, boxes, *this) {
   if (const QScreen* shown_on = screen()) {
     dpi_x_ = shown_on->logicalDotsPerInchX();
     dpi_y_ = shown_on->logicalDotsPerInchY();
@@ -109,9 +89,9 @@ void MainWindow::CreateControls() {
     ShowControl(*control, widget);
     // Colours change rarely; re-applying a palette on every caption change would restyle the
     // widget for nothing.
-    control->changed.Connect(
-        WhileAlive(alive_, [this, control, widget, back = control->BackColour(),
-                            fore = control->ForeColour()]() mutable {
+    connections_.push_back(
+        control->changed.ConnectScoped([this, control, widget, back = control->BackColour(),
+                                        fore = control->ForeColour()]() mutable {
           if (control->BackColour() != back || control->ForeColour() != fore) {
             back = control->BackColour();
             fore = control->ForeColour();
@@ -128,8 +108,7 @@ QWidget* MainWindow::CreateWidget(Control& control) {
     case ControlKind::kButton: {
       auto& button = static_cast<CommandButton&>(control);
       auto* widget = new QPushButton(this);
-      connect(widget, &QPushButton::clicked, this,
-              [this, &button] { Dispatch([&button] { button.Press(); }); });
+      connect(widget, &QPushButton::clicked, this, [this, &button] { driver_.Press(button); });
       return widget;
     }
     case ControlKind::kCheckBox: {
@@ -137,7 +116,7 @@ QWidget* MainWindow::CreateWidget(Control& control) {
       auto* widget = new QCheckBox(this);
       widget->setAutoFillBackground(true);
       connect(widget, &QCheckBox::clicked, this, [this, &check, widget] {
-        Dispatch([&check] { check.UserClick(); });
+        driver_.Click(check);
         // Qt has already flipped the box; the model's value is the one that counts.
         widget->setChecked(check.Value() != 0);
       });
@@ -173,12 +152,9 @@ QWidget* MainWindow::CreateListBox(ListBox& list) {
   widget->setSelectionMode(list.Mode() == SelectionMode::kMultiple
                                ? QAbstractItemView::MultiSelection
                                : QAbstractItemView::SingleSelection);
-  widget->on_row_clicked = [this, &list](int row) {
-    Dispatch([&list, row] { list.UserClick(static_cast<std::int16_t>(row)); });
-  };
+  widget->on_row_clicked = [this, &list](int row) { driver_.ClickItem(list, row); };
   ShowWholeList(list, widget);
-  list.items_changed.Connect(WhileAlive<ListBox::Change>(
-      alive_,
+  connections_.push_back(list.items_changed.ConnectScoped(
       [this, &list, widget](ListBox::Change change) { ShowListChange(list, widget, change); }));
   return widget;
 }
@@ -194,14 +170,13 @@ QWidget* MainWindow::CreateTextBox(TextBox& box) {
       if (showing_model_) {
         return;
       }
-      Dispatch([&box, text = EditorTextToModel(widget->toPlainText())] { box.SetText(text); });
+      driver_.Edit(box, EditorTextToModel(widget->toPlainText()));
     });
     return widget;
   }
   auto* widget = new QLineEdit(this);
-  connect(widget, &QLineEdit::textEdited, this, [this, &box](const QString& text) {
-    Dispatch([&box, edited = text.toStdString()] { box.SetText(edited); });
-  });
+  connect(widget, &QLineEdit::textEdited, this,
+          [this, &box](const QString& text) { driver_.Edit(box, text.toStdString()); });
   return widget;
 }
 
@@ -209,10 +184,9 @@ void MainWindow::CreateTimer(Timer& timer) {
   auto* clock = new QTimer(this);
   clock->setObjectName(QString::fromStdString(timer.Name()));
   clock->setInterval(timer.Interval());
-  connect(clock, &QTimer::timeout, this,
-          [this, &timer] { Dispatch([&timer] { timer.tick.Emit(); }); });
+  connect(clock, &QTimer::timeout, this, [this, &timer] { driver_.Tick(timer); });
   auto show = [this, &timer, clock] {
-    if (!ending_ && timer.Enabled() && timer.Interval() > 0) {
+    if (driver_.ClockRuns(timer)) {
       // Re-enabling restarts the interval; any other change leaves a running clock alone.
       if (!clock->isActive()) {
         clock->start();
@@ -222,30 +196,33 @@ void MainWindow::CreateTimer(Timer& timer) {
     }
   };
   show();
-  timer.changed.Connect(WhileAlive(alive_, show));
+  connections_.push_back(timer.changed.ConnectScoped(show));
   timers_.push_back(clock);
 }
 
-void MainWindow::SetTabOrder() {
-  std::vector<std::pair<int, QWidget*>> order;
-  for (const auto& [control, widget] : widgets_) {
-    // Labels keep their place in the model's order but take no focus; Qt ignores a tab-order
-    // pair with such a widget, which would break the chain there.
-    if (control->TabIndex() >= 0 && widget->focusPolicy() != Qt::NoFocus) {
-      order.emplace_back(control->TabIndex(), widget);
+QWidget* MainWindow::WidgetOf(const Control& control) const {
+  for (const auto& [shown, widget] : widgets_) {
+    if (shown == &control) {
+      return widget;
     }
   }
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (std::size_t i = 1; i < order.size(); ++i) {
-    QWidget::setTabOrder(order[i - 1].second, order[i].second);
+  return nullptr;
+}
+
+void MainWindow::SetTabOrder() {
+  QWidget* previous = nullptr;
+  for (const Control* control : driver_.FocusOrder()) {
+    QWidget* widget = WidgetOf(*control);
+    if (previous != nullptr && widget != nullptr) {
+      QWidget::setTabOrder(previous, widget);
+    }
+    previous = widget != nullptr ? widget : previous;
   }
   // The chain is a cycle that Qt enters at the first widget created; the window opens with the
   // focus on the first control in tab order instead.
-  for (const auto& entry : order) {
-    if (entry.second->isEnabled()) {
-      entry.second->setFocus();
-      break;
+  if (const Control* first = driver_.FirstFocus()) {
+    if (QWidget* widget = WidgetOf(*first)) {
+      widget->setFocus();
     }
   }
 }
@@ -369,18 +346,12 @@ void MainWindow::ShowItems(const ListBox& list, ModelListWidget* view, int first
   }
   // One insertion for the whole run: the view lays its rows out once.
   view->insertItems(first, texts);
-  if (!IsDriveList(list)) {
+  if (!driver_.ShowsDriveTips(list)) {
     return;
   }
   for (int i = first; i < end; ++i) {
-    try {
-      const std::string description =
-          form_.Services().drives.DescribeDrive(list.List(static_cast<std::int16_t>(i)));
-      if (!description.empty()) {
-        view->item(i)->setToolTip(FromBytes(description));
-      }
-    } catch (const std::exception&) {
-      // A tooltip is a courtesy; the entry shows without one.
+    if (const std::string tip = driver_.ItemTip(list, i); !tip.empty()) {
+      view->item(i)->setToolTip(FromBytes(tip));
     }
   }
 }
@@ -435,28 +406,16 @@ void MainWindow::ShowSelection(const ListBox& list, ModelListWidget* view) {
 }
 
 bool MainWindow::Dispatch(const std::function<void()>& handler) {
-  if (ending_) {
-    return false;
-  }
-  // The timers stop before the failure box opens: its nested event loop must not run more
-  // handlers against a program that is about to end.
-  const bool ran = DispatchHandler(boxes_, handler, [this] { StopHandlers(); });
-  if (ran) {
-    return true;
-  }
-  EndProgram();
-  return false;
+  return driver_.Run(handler);
 }
 
-void MainWindow::StopHandlers() {
-  ending_ = true;
+void MainWindow::StopClocks() {
   for (QTimer* clock : timers_) {
     clock->stop();
   }
 }
 
 void MainWindow::EndProgram() {
-  StopHandlers();
   // The last window closing would post a quit with code 0 that could overtake ours.
   QGuiApplication::setQuitOnLastWindowClosed(false);
   close();
@@ -464,13 +423,7 @@ void MainWindow::EndProgram() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!ending_ && !unloaded_) {
-    unloaded_ = true;
-    Dispatch([this] {
-      int cancel = 0;
-      form_.Form_Unload(cancel);
-    });
-  }
+  driver_.Close();
   event->accept();
 }
 

@@ -3,10 +3,10 @@
 #include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
-#include <memory>
 #include <utility>
 #include <vector>
 
+#include "app/window_driver.h"
 #include "controls/controls.h"
 
 class QTimer;
@@ -24,8 +24,8 @@ namespace salvatrix::qt {
 
 /// The main window: one widget per control of the form, placed and coloured as the models
 /// say, kept in step with every model change. User input goes back to the models through
-/// Dispatch; the view decides nothing itself.
-class MainWindow final : public QWidget {
+/// the window driver, which decides; the view only shows.
+class MainWindow final : public QWidget, private WindowDriver::Host {
   Q_OBJECT
 
  public:
@@ -40,7 +40,7 @@ class MainWindow final : public QWidget {
   bool Dispatch(const std::function<void()>& handler);
 
   /// Whether a failed handler has ended the program.
-  bool Ending() const { return ending_; }
+  bool Ending() const { return driver_.Ending(); }
 
  protected:
   /// Runs Form_Unload once, unless a failed handler is ending the program. Never refuses.
@@ -69,12 +69,13 @@ class MainWindow final : public QWidget {
   void ShowSelected(const ListBox& list, ModelListWidget* view, int row);
   /// Makes the view's whole selection the list's.
   void ShowSelection(const ListBox& list, ModelListWidget* view);
-  /// Marks the program as ending, so that no further handler runs, and stops the timers.
-  void StopHandlers();
-  void EndProgram();
+  QWidget* WidgetOf(const Control& control) const;
+
+  void StopClocks() override;
+  void EndProgram() override;
 
   Form1& form_;
-  MessageBoxes& boxes_;
+  WindowDriver driver_;
   double dpi_x_ = 96.0;
   double dpi_y_ = 96.0;
   std::vector<std::pair<const Control*, QWidget*>> widgets_;
@@ -82,14 +83,11 @@ class MainWindow final : public QWidget {
   /// When a caption was last painted at once.
   QElapsedTimer caption_painted_;
   static constexpr qint64 kCaptionPaintIntervalMs = 50;
-  bool ending_ = false;
-  bool unloaded_ = false;
   /// Set while a model value is copied into a widget, so the widget's change signal is not
   /// taken for user input.
   bool showing_model_ = false;
-  /// Model signals cannot be disconnected: the slots hold a weak reference to this token and
-  /// do nothing once the window is gone.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  /// Last, so that the models stop calling in before anything they call goes.
+  std::vector<Connection> connections_;
 };
 
 }  // namespace salvatrix::qt

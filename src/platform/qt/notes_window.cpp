@@ -37,17 +37,8 @@ class NotesWindow final : public QWidget {
 }  // namespace
 
 NotesView::NotesView(Dialog& notes) : notes_(notes) {
-  std::weak_ptr<bool> alive = alive_;
-  notes_.opened.Connect([this, alive] {
-    if (!alive.expired()) {
-      Open();
-    }
-  });
-  notes_.closing.Connect([this, alive] {
-    if (!alive.expired()) {
-      Discard();
-    }
-  });
+  connections_.push_back(notes_.opened.ConnectScoped([this] { Open(); }));
+  connections_.push_back(notes_.closing.ConnectScoped([this] { Discard(); }));
 }
 
 NotesView::~NotesView() {

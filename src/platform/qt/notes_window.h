@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QWidget>
-#include <memory>
+#include <vector>
+
+#include "controls/controls.h"
 
 namespace salvatrix {
 class Dialog;
@@ -28,7 +30,7 @@ class NotesView final {
 
   Dialog& notes_;
   QWidget* window_ = nullptr;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::vector<Connection> connections_;
 };
 
 }  // namespace salvatrix::qt

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QPalette>
-#include <cmath>
 #include <cstring>
 
 #include "app/program_icon.h"
@@ -10,22 +9,28 @@
 namespace salvatrix::qt {
 namespace {
 
-constexpr double kTwipsPerInch = 1440.0;
+/// A Windows system colour (COLOR_...) and the palette colour that stands for it.
+struct SystemColour {
+  int index;
+  bool menu;  // from the menus' palette rather than the widgets'
+  QPalette::ColorGroup group;
+  QPalette::ColorRole role;
+};
 
-// Windows system colour indices that have a sensible palette counterpart.
-constexpr int kColorMenu = 4;
-constexpr int kColorWindow = 5;
-constexpr int kColorWindowText = 8;
-constexpr int kColorHighlight = 13;
-constexpr int kColorButtonFace = 15;
-constexpr int kColorGrayText = 17;
-constexpr int kColorButtonText = 18;
+// The system colours that have a sensible palette counterpart.
+constexpr SystemColour kSystemColours[] = {
+    {4, true, QPalette::Active, QPalette::Window},  // COLOR_MENU
+    {5, false, QPalette::Active, QPalette::Base},   // COLOR_WINDOW
+    {kColorMenuText, true, QPalette::Active, QPalette::WindowText},
+    {8, false, QPalette::Active, QPalette::Text},        // COLOR_WINDOWTEXT
+    {13, false, QPalette::Active, QPalette::Highlight},  // COLOR_HIGHLIGHT
+    {kColorHighlightText, false, QPalette::Active, QPalette::HighlightedText},
+    {15, false, QPalette::Active, QPalette::Button},      // COLOR_BTNFACE
+    {17, false, QPalette::Disabled, QPalette::Text},      // COLOR_GRAYTEXT
+    {18, false, QPalette::Active, QPalette::ButtonText},  // COLOR_BTNTEXT
+};
 
 }  // namespace
-
-int TwipsToPixels(int twips, double logical_dpi) {
-  return static_cast<int>(std::lround(twips * logical_dpi / kTwipsPerInch));
-}
 
 QColor ToQColor(const Colour& colour) {
   switch (colour.kind) {
@@ -36,30 +41,14 @@ QColor ToQColor(const Colour& colour) {
     case Colour::Kind::kSystem:
       break;
   }
-  const QPalette widgets = QApplication::palette();
-  const QPalette menus = QApplication::palette("QMenu");
-  switch (colour.system_index) {
-    case kColorMenu:
-      return menus.color(QPalette::Active, QPalette::Window);
-    case kColorWindow:
-      return widgets.color(QPalette::Active, QPalette::Base);
-    case kColorMenuText:
-      return menus.color(QPalette::Active, QPalette::WindowText);
-    case kColorWindowText:
-      return widgets.color(QPalette::Active, QPalette::Text);
-    case kColorHighlight:
-      return widgets.color(QPalette::Active, QPalette::Highlight);
-    case kColorHighlightText:
-      return widgets.color(QPalette::Active, QPalette::HighlightedText);
-    case kColorButtonFace:
-      return widgets.color(QPalette::Active, QPalette::Button);
-    case kColorGrayText:
-      return widgets.color(QPalette::Disabled, QPalette::Text);
-    case kColorButtonText:
-      return widgets.color(QPalette::Active, QPalette::ButtonText);
-    default:
-      return {};
+  for (const SystemColour& known : kSystemColours) {
+    if (known.index == colour.system_index) {
+      const QPalette palette =
+          known.menu ? QApplication::palette("QMenu") : QApplication::palette();
+      return palette.color(known.group, known.role);
+    }
   }
+  return {};
 }
 
 QImage ProgramIconImage() {

@@ -6,13 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/twips.h"
 #include "controls/controls.h"
 
 namespace salvatrix::qt {
-
-/// Twips to device-independent pixels for a logical DPI: 1440 twips make an inch, so at 96 dpi
-/// 15 twips make one pixel. Rounds to the nearest pixel.
-int TwipsToPixels(int twips, double logical_dpi);
 
 /// The colour a model colour stands for, from the application palette for system colours.
 /// Invalid for kDefault and for system indices this view does not know: the widget keeps its

@@ -48,10 +48,14 @@ std::string Win32DriveStrings::DescribeDrive(std::string_view root) const {
   DWORD previous_mode = 0;
   ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
   std::array<wchar_t, MAX_PATH + 1> label{};
-  const BOOL has_volume =
-      ::GetVolumeInformationW(path.c_str(), label.data(), static_cast<DWORD>(label.size()), nullptr,
-                              nullptr, nullptr, nullptr, 0);
+  std::array<wchar_t, MAX_PATH + 1> file_system{};
+  const BOOL has_volume = ::GetVolumeInformationW(
+      path.c_str(), label.data(), static_cast<DWORD>(label.size()), nullptr, nullptr, nullptr,
+      file_system.data(), static_cast<DWORD>(file_system.size()));
   ::SetThreadErrorMode(previous_mode, nullptr);
+  if (has_volume && file_system[0] != L'\0') {
+    text += " (" + Narrow(file_system.data()) + ")";
+  }
   if (has_volume && label[0] != L'\0') {
     text += ", label " + Narrow(label.data());
   }

@@ -21,7 +21,7 @@ std::string Narrow(std::wstring_view utf16);
 class Win32DriveStrings final : public DriveStrings {
  public:
   std::uint32_t GetLogicalDriveStrings(std::uint32_t length, char* buffer) override;
-  /// The drive type and volume label, e.g. "removable drive, label STICK".
+  /// The drive type, file system and volume label, e.g. "removable drive (FAT32), label STICK".
   std::string DescribeDrive(std::string_view root) const override;
 };
 

@@ -15,7 +15,8 @@ namespace salvatrix::win32ui {
 
 /// The main window: a top-level window with one standard child control per control of the
 /// form, placed and coloured as the models say and kept in step with every model change. User
-/// input goes back to the models through Dispatch; the window decides nothing itself.
+/// input goes back to the models through the window driver, which decides; the window only
+/// shows.
 class MainWindow final {
  public:
   /// The control at position i of the form's creation order has the ID kFirstControlId + i

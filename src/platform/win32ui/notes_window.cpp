@@ -6,11 +6,13 @@
 #include <exception>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/dialog.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/caption_font.h"
 #include "platform/win32ui/view_metrics.h"
+#include "platform/win32ui/window_class.h"
 
 namespace salvatrix::win32ui {
 namespace {
@@ -21,28 +23,13 @@ constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW;
 constexpr int kListId = 1;
 
-HICON LoadProgramIcon(int size) {
-  return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
-                                         MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON, size, size,
-                                         LR_DEFAULTCOLOR | LR_SHARED));
-}
-
 }  // namespace
 
 class NotesWindow::Impl {
  public:
   Impl(Dialog& notes, Dispatcher dispatch) : notes_(notes), dispatch_(std::move(dispatch)) {
-    std::weak_ptr<bool> alive = alive_;
-    notes_.opened.Connect([this, alive] {
-      if (!alive.expired()) {
-        Open();
-      }
-    });
-    notes_.closing.Connect([this, alive] {
-      if (!alive.expired()) {
-        Discard();
-      }
-    });
+    connections_.push_back(notes_.opened.ConnectScoped([this] { Open(); }));
+    connections_.push_back(notes_.closing.ConnectScoped([this] { Discard(); }));
   }
 
   ~Impl() { Discard(); }
@@ -60,31 +47,17 @@ class NotesWindow::Impl {
     font_.reset();
   }
 
- private:
-  static ATOM RegisterClassOnce() {
-    static const ATOM atom = [] {
-      WNDCLASSEXW window_class{};
-      window_class.cbSize = sizeof window_class;
-      window_class.lpfnWndProc = &Impl::Procedure;
-      window_class.hInstance = ::GetModuleHandleW(nullptr);
-      window_class.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
-      window_class.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
-      window_class.lpszClassName = kClassName;
-      window_class.hIcon = LoadProgramIcon(::GetSystemMetrics(SM_CXICON));
-      window_class.hIconSm = LoadProgramIcon(::GetSystemMetrics(SM_CXSMICON));
-      return ::RegisterClassExW(&window_class);
-    }();
-    if (atom == 0) {
-      throw Failure("The notes window cannot be registered");
-    }
-    return atom;
+  /// Nothing may unwind through the window system: a failure is the program's.
+  void Keep(std::exception_ptr error) {
+    dispatch_([&error] { std::rethrow_exception(error); });
   }
 
   void Open() {
     if (window_ != nullptr) {
       return;
     }
-    RegisterClassOnce();
+    RegisterWindowClass(kClassName, &OwnedProcedure<Impl>, ::GetSysColorBrush(COLOR_BTNFACE),
+                        "notes window");
     const ScreenDpi dpi = GetScreenDpi();
     const auto x = [&dpi](int twips) { return TwipsToPixels(twips, dpi.x); };
     const auto y = [&dpi](int twips) { return TwipsToPixels(twips, dpi.y); };
@@ -125,12 +98,6 @@ class NotesWindow::Impl {
     ::ShowWindow(window_, SW_SHOW);
   }
 
-  void ShowSelection() {
-    if (list_ != nullptr && notes_.IsOpen()) {
-      ::SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(notes_.List1().ListIndex()), 0);
-    }
-  }
-
   LRESULT Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
       case WM_CLOSE:
@@ -146,13 +113,7 @@ class NotesWindow::Impl {
         return 0;
       case WM_COMMAND:
         if (LOWORD(wparam) == kListId && HIWORD(wparam) == LBN_SELCHANGE && notes_.IsOpen()) {
-          const auto index = static_cast<std::int16_t>(::SendMessageW(list_, LB_GETCURSEL, 0, 0));
-          dispatch_([this, index] {
-            if (notes_.IsOpen()) {
-              notes_.List1().UserClick(index);
-            }
-          });
-          ShowSelection();
+          OnSelectionChange();
         }
         return 0;
       case WM_NCDESTROY:
@@ -167,26 +128,20 @@ class NotesWindow::Impl {
     return ::DefWindowProcW(window, message, wparam, lparam);
   }
 
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam,
-                                    LPARAM lparam) noexcept {
-    if (message == WM_NCCREATE) {
-      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-      ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<Impl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self == nullptr) {
-      return ::DefWindowProcW(window, message, wparam, lparam);
-    }
-    if (message == WM_NCDESTROY) {
-      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    }
-    try {
-      return self->Handle(window, message, wparam, lparam);
-    } catch (...) {
-      // Nothing may unwind through the window system: report it as the program's failure.
-      self->dispatch_([error = std::current_exception()] { std::rethrow_exception(error); });
-      return 0;
+ private:
+  void OnSelectionChange() {
+    const auto index = static_cast<std::int16_t>(::SendMessageW(list_, LB_GETCURSEL, 0, 0));
+    dispatch_([this, index] {
+      if (notes_.IsOpen()) {
+        notes_.List1().UserClick(index);
+      }
+    });
+    ShowSelection();
+  }
+
+  void ShowSelection() {
+    if (list_ != nullptr && notes_.IsOpen()) {
+      ::SendMessageW(list_, LB_SETCURSEL, static_cast<WPARAM>(notes_.List1().ListIndex()), 0);
     }
   }
 
@@ -195,7 +150,8 @@ class NotesWindow::Impl {
   HWND window_ = nullptr;
   HWND list_ = nullptr;
   std::unique_ptr<CaptionFont> font_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  /// Last, so that the model stops calling in before anything it calls goes.
+  std::vector<Connection> connections_;
 };
 
 NotesWindow::NotesWindow(Dialog& notes, Dispatcher dispatch)

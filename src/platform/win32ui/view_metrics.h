@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/twips.h"
+
 namespace salvatrix::win32ui {
 
 /// The program icon's resource number in salvatrix.rc.
@@ -12,8 +14,5 @@ struct ScreenDpi {
 };
 
 ScreenDpi GetScreenDpi();
-
-/// Twips to pixels at the given DPI, rounded to the nearest pixel.
-int TwipsToPixels(int twips, int dpi);
 
 }  // namespace salvatrix::win32ui

@@ -11,23 +11,6 @@
 namespace salvatrix::qt {
 namespace {
 
-TEST(TwipsToPixelsTest, RoundsToTheNearestPixelForTheScreenDpi) {
-  struct Case {
-    int twips;
-    double dpi;
-    int pixels;
-  };
-  const Case cases[] = {
-      {0, 96.0, 0},       {15, 96.0, 1},      {7, 96.0, 0},
-      {8, 96.0, 1},       {10935, 96.0, 729}, {6840, 96.0, 456},
-      {1440, 120.0, 120}, {255, 144.0, 26},   {10695, 192.0, 1426},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.twips) + " twips at " + std::to_string(c.dpi) + " dpi");
-    EXPECT_EQ(TwipsToPixels(c.twips, c.dpi), c.pixels);
-  }
-}
-
 TEST(ToQColorTest, MapsSystemIndicesToThePaletteAndKeepsDefaultsInvalid) {
   const QColor menu_text =
       QApplication::palette("QMenu").color(QPalette::Active, QPalette::WindowText);

@@ -29,6 +29,8 @@ TEST(Win32DriveStrings, SizeQueryThenFillGivesTheRawListWithDriveC) {
   std::vector<char> small(needed - 1, 'x');
   EXPECT_EQ(drives.GetLogicalDriveStrings(needed - 1, small.data()), needed);
   EXPECT_EQ(drives.DescribeDrive("C:\\").rfind("fixed drive", 0), 0u);
+  // Wine's C: is a folder of the host: its file system has a name all the same.
+  EXPECT_NE(drives.DescribeDrive("C:\\").find(" ("), std::string::npos);
   EXPECT_EQ(drives.DescribeDrive("?:\\"), "");
 }
 
