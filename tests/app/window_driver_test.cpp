@@ -10,15 +10,12 @@
 #include "app/form1.h"
 #include "app/twips.h"
 #include "support/described_drives.h"
-#include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix {
 namespace {
 
 using testing::DescribedDrives;
-using testing::FakeAppInfo;
-using testing::FakeFileSystem;
-using testing::FakeWindowSystem;
 using testing::RawDrives;
 using testing::ScriptedMessageBoxes;
 
@@ -37,7 +34,7 @@ class RecordingHost final : public WindowDriver::Host {
   bool kept = false;
 };
 
-class WindowDriverTest : public ::testing::Test {
+class WindowDriverTest : public testing::ProgramFixtureWith<DescribedDrives> {
  protected:
   void SetUp() override {
     drives_.script.SetDrives(RawDrives("CDE"));
@@ -48,16 +45,10 @@ class WindowDriverTest : public ::testing::Test {
   }
 
   long Count(const std::string& prefix) const {
-    return std::count_if(window_.calls.begin(), window_.calls.end(),
+    return std::count_if(system_.calls.begin(), system_.calls.end(),
                          [&](const std::string& call) { return call.rfind(prefix, 0) == 0; });
   }
 
-  DescribedDrives drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem window_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, window_, window_}};
   RecordingHost host_;
   WindowDriver driver_{form_, boxes_, host_};
 };

@@ -15,6 +15,7 @@
 #include "app/dispatch.h"
 #include "app/form1.h"
 #include "platform/qt/main_window.h"
+#include "platform/qt/main_window_fixture.h"
 #include "support/fakes.h"
 #include "support/program_fixture.h"
 
@@ -55,7 +56,7 @@ void ClickRow(QListWidget* list, int row) {
   }
 }
 
-class MainWindowListsTest : public testing::ProgramFixture {
+class MainWindowListsTest : public testing::MainWindowFixture<> {
  protected:
   MainWindowListsTest() {
     drives_.SetDrives(RawDrives("CD"));
@@ -65,21 +66,6 @@ class MainWindowListsTest : public testing::ProgramFixture {
     }
     listing.folders = {"docs"};
   }
-
-  void Load() {
-    ASSERT_TRUE(DispatchHandler(boxes_, [this] { form_.Form_Load(); }));
-    window_.show();
-    QApplication::processEvents();
-  }
-
-  template <typename W>
-  W* Find(const char* name) {
-    W* widget = window_.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-
-  MainWindow window_{form_, boxes_};
 };
 
 TEST_F(MainWindowListsTest, AFullFileListShowsEveryItemAndSelectionAsTheModelHasThem) {

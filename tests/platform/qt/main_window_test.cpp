@@ -24,6 +24,7 @@
 #include "app/dispatch.h"
 #include "app/form1.h"
 #include "app/program_icon.h"
+#include "platform/qt/main_window_fixture.h"
 #include "platform/qt/view_conversions.h"
 #include "support/fakes.h"
 #include "support/program_fixture.h"
@@ -134,25 +135,11 @@ std::vector<int> ModelSelection(const ListBox& list) {
   return rows;
 }
 
-class MainWindowTest : public testing::ProgramFixtureWith<DescribedDrives> {
+class MainWindowTest : public testing::MainWindowFixture<DescribedDrives> {
  protected:
   MainWindowTest() {
     drives_.script.SetDrives(RawDrives("CD"));
     files_.folders[app_.folder] = {{"salvatrix", "a.txt", "b.txt"}, {"docs", "music"}};
-  }
-
-  /// What main does: Form_Load with the window already mirroring the models, then show.
-  void Load() {
-    ASSERT_TRUE(DispatchHandler(boxes_, [this] { form_.Form_Load(); }));
-    window_.show();
-    QApplication::processEvents();
-  }
-
-  template <typename W>
-  W* Find(const char* name) {
-    W* widget = window_.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
   }
 
   QRect Pixels(const Geometry& g) const {
@@ -172,8 +159,6 @@ class MainWindowTest : public testing::ProgramFixtureWith<DescribedDrives> {
     }
     return done();
   }
-
-  MainWindow window_{form_, boxes_};
 };
 
 TEST_F(MainWindowTest, OpensShowingEveryControlAsTheLoadedModelsSay) {

@@ -9,17 +9,13 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
 #include "support/described_drives.h"
-#include "support/fakes.h"
+#include "support/program_fixture.h"
 
 namespace salvatrix::win32ui {
 namespace {
 
 using salvatrix::testing::DescribedDrives;
-using salvatrix::testing::FakeAppInfo;
-using salvatrix::testing::FakeFileSystem;
-using salvatrix::testing::FakeWindowSystem;
 using salvatrix::testing::RawDrives;
-using salvatrix::testing::ScriptedMessageBoxes;
 
 HWND TooltipOwnedBy(HWND owner) {
   struct Search {
@@ -43,7 +39,7 @@ HWND TooltipOwnedBy(HWND owner) {
   return search.found;
 }
 
-class DriveTipsTest : public ::testing::Test {
+class DriveTipsTest : public salvatrix::testing::ProgramFixtureWith<DescribedDrives> {
  protected:
   DriveTipsTest() {
     drives_.script.SetDrives(RawDrives("CD"));
@@ -70,12 +66,6 @@ class DriveTipsTest : public ::testing::Test {
     return request.lpszText != nullptr ? win32::Narrow(request.lpszText) : "(none)";
   }
 
-  DescribedDrives drives_;
-  ScriptedMessageBoxes boxes_;
-  FakeAppInfo app_;
-  FakeFileSystem files_;
-  FakeWindowSystem system_;
-  Form1 form_{FormServices{drives_, boxes_, app_, files_, system_, system_}};
   MainWindow window_{form_, boxes_};
 };
 
