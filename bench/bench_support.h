@@ -19,6 +19,7 @@
 #include "platform/app_info.h"
 #include "platform/message_boxes.h"
 #include "platform/posix/app_info_posix.h"
+#include "platform/qt/linux_program.h"
 
 namespace salvatrix::bench {
 
@@ -47,6 +48,33 @@ class OkBoxes final : public MessageBoxes {
   }
   std::vector<std::string> shown;
   std::vector<std::string> texts;
+};
+
+/// A QApplication's arguments: just the program's name. Qt keeps them, so they live as long as
+/// the application does.
+class QtArguments final {
+ public:
+  explicit QtArguments(std::string name) : name_(std::move(name)) {}
+  QtArguments(const QtArguments&) = delete;
+  QtArguments& operator=(const QtArguments&) = delete;
+  int& Count() { return count_; }
+  char** Values() { return values_; }
+
+ private:
+  std::string name_;
+  int count_ = 1;
+  char* values_[2] = {name_.data(), nullptr};
+};
+
+/// The real program over folder in an application of its own, every box answered with OK.
+struct ProgramInFolder {
+  explicit ProgramInFolder(std::string folder) : info(std::move(folder)) {}
+
+  QtArguments arguments{"salvatrix"};
+  QApplication app{arguments.Count(), arguments.Values()};
+  FolderAppInfo info;
+  OkBoxes boxes;
+  qt::LinuxProgram program{info, boxes};
 };
 
 /// Calls on_idle once: the first time the event loop is about to wait after a widget has been

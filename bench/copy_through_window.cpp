@@ -45,13 +45,9 @@ int RunCopy(int argc, char** argv) {
     mount_command += (i > 3 ? " " : "") + Quoted(argv[i]);
   }
 
-  int qt_argc = 1;
-  char name[] = "salvatrix";
-  char* qt_argv[] = {name, nullptr};
-  QApplication app(qt_argc, qt_argv);
-  FolderAppInfo info(source);
-  OkBoxes boxes;
-  qt::LinuxProgram program(info, boxes);
+  ProgramInFolder running(source);
+  qt::LinuxProgram& program = running.program;
+  OkBoxes& boxes = running.boxes;
   if (!program.Start()) {
     std::fprintf(stderr, "start-up failed: %s\n",
                  boxes.texts.empty() ? "" : boxes.texts[0].c_str());

@@ -62,13 +62,8 @@ double TimeClick(QCheckBox* check) {
 }
 
 int RunProgramChild(const std::string& folder, int fd) {
-  int argc = 1;
-  char name[] = "salvatrix";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
-  FolderAppInfo info(folder);
-  OkBoxes boxes;
-  qt::LinuxProgram program(info, boxes);
+  ProgramInFolder running(folder);
+  qt::LinuxProgram& program = running.program;
   IdleProbe probe([&] {
     WriteLine(fd, "idle");
     const long idle_rss = PeakRssKib();
@@ -96,10 +91,8 @@ int RunProgramChild(const std::string& folder, int fd) {
 }
 
 int RunMinimalChild(const std::string& folder, int fd) {
-  int argc = 1;
-  char name[] = "minimal";
-  char* argv[] = {name, nullptr};
-  QApplication app(argc, argv);
+  QtArguments arguments("minimal");
+  QApplication app(arguments.Count(), arguments.Values());
   QListWidget list;
   // As the program's lists do: equal row heights, so that the baseline is no slower than it
   // need be.
