@@ -6,7 +6,8 @@ namespace salvatrix::qt {
 
 LinuxProgram::LinuxProgram(AppInfo& app, MessageBoxes& boxes, const std::string& mountinfo)
     : drives_(mountinfo),
-      files_(drives_),
+      primitives_(drives_),
+      files_(primitives_),
       watch_(drives_, procedures_, mountinfo),
       boxes_(boxes),
       form_(FormServices{drives_, boxes, app, files_, watch_, procedures_}),

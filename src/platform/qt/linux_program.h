@@ -3,9 +3,10 @@
 #include <string>
 
 #include "app/form1.h"
+#include "copy/policy/copy_policy.h"
+#include "platform/posix/copying/posix_files.h"
 #include "platform/posix/device_watch.h"
 #include "platform/posix/drive_table.h"
-#include "platform/posix/posix_file_system.h"
 #include "platform/posix/window_procedures.h"
 #include "platform/qt/fd_notifiers.h"
 #include "platform/qt/main_window.h"
@@ -31,7 +32,8 @@ class LinuxProgram final {
 
  private:
   posix::DriveTable drives_;
-  posix::PosixFileSystem files_;
+  posix::PosixFiles primitives_;
+  CopyPolicy files_;
   posix::WindowProcedures procedures_;
   posix::DeviceWatch watch_;
   MessageBoxes& boxes_;

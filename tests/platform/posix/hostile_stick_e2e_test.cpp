@@ -401,6 +401,86 @@ TEST_P(HostileStickTest, StaleTemporariesGoWhileLockedOnesAndLookAlikesStay) {
   EXPECT_EQ(Tree(stick_point_), expected);
 }
 
+// Judged per pair by the stick's own rule: exFAT's table keeps I and ı apart, so both land, and
+// that says nothing about Docs and docs, which it folds. ext4 keeps every spelling apart.
+TEST_P(HostileStickTest, CaseClashesAreJudgedPerPairByTheSticksOwnRule) {
+  WriteFiles(source_, {
+                          {"I.txt", "dotted"},
+                          {"\xC4\xB1.txt", "dotless"},
+                          {"Docs/report.txt", "upper"},
+                          {"docs/report.txt", "lower"},
+                      });
+  EXPECT_TRUE(Copy({"I.txt", "\xC4\xB1.txt"}));
+  EXPECT_EQ(Copy({"I.txt", "\xC4\xB1.txt"}, {"Docs", "docs"}), !Exfat());
+  Files expected = {{"I.txt", "dotted"}, {"\xC4\xB1.txt", "dotless"}};
+  const std::string first = FirstListed(window_->form.List6, "Docs", "docs");
+  for (const std::string& folder :
+       Exfat() ? std::vector{first} : std::vector<std::string>{"Docs", "docs"}) {
+    expected[folder] = kFolder;
+    expected[folder + "/report.txt"] = ReadFile(source_ / folder / "report.txt");
+  }
+  EXPECT_EQ(Tree(stick_point_), expected);
+}
+
+// Two programs copy big.bin onto one stick. While the first reads its source, the second
+// replaces the file and finishes; then the first one's source changes and it fails: the second
+// one's file stays.
+TEST_P(HostileStickTest, AFailingCopyNeverRemovesAnotherCopysFile) {
+  WriteFile(source_ / "big.bin", std::string(1 << 20, 'a'));
+  WriteFile(base_ / "other/big.bin", std::string(1 << 20, 'b'));
+  Window other(base_ / "other");
+  bool other_finished = false;
+  {
+    FirstReadHook hook(source_ / "big.bin", [&] {
+      other_finished = other.CopyOnto(stick_point_, {"big.bin"}, {});
+      std::ofstream(source_ / "big.bin", std::ios::app) << "saved again";
+    });
+    if (!hook.problem().empty()) {
+      GTEST_SKIP() << hook.problem();
+    }
+    EXPECT_FALSE(Copy({"big.bin"}));
+  }
+  EXPECT_TRUE(other_finished);
+  EXPECT_EQ(Tree(stick_point_), (Files{{"big.bin", std::string(1 << 20, 'b')}}));
+}
+
+// The program on the stick it copies onto, and another file system mounted on the stick.
+TEST_P(HostileStickTest, NeverWritesIntoItsOwnSourceNorIntoAnotherFileSystem) {
+  WriteFiles(stick_point_, {
+                               {"a.txt", "a"},
+                               {".salvatrix-AbCdEf.tmp", "the user's"},
+                               {"Docs/d.txt", "d"},
+                               {"sub/a.txt", "the user's"},
+                               {"sub/sub/a.txt", "inner"},
+                           });
+  const Files before = Tree(stick_point_);
+  // At the stick's root every item is its own target: left as it is, and the job finishes.
+  Window at_root(stick_point_);
+  EXPECT_TRUE(at_root.CopyOnto(stick_point_, {"a.txt", ".salvatrix-AbCdEf.tmp"}, {"Docs"}));
+  // In sub, whose sub-folder sub would be copied onto sub itself.
+  Window in_sub(stick_point_ / "sub");
+  EXPECT_FALSE(in_sub.CopyOnto(stick_point_, {}, {"sub"}));
+  EXPECT_EQ(Tree(stick_point_), before);
+
+  WriteFile(source_ / "Other/o.txt", "ours");
+  WriteFile(source_ / "Mounted.txt", "ours");
+  fs::create_directories(stick_point_ / "Other");
+  WriteFile(stick_point_ / "Mounted.txt", "");
+  WriteFile(base_ / "outside.txt", "theirs");
+  if (::mount("tmpfs", (stick_point_ / "Other").c_str(), "tmpfs", 0, "size=1m") != 0 ||
+      ::mount((base_ / "outside.txt").c_str(), (stick_point_ / "Mounted.txt").c_str(), nullptr,
+              MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "cannot mount onto the stick: " << std::strerror(errno);
+  }
+  WriteFile(stick_point_ / "Other/o.txt", "theirs");
+  EXPECT_FALSE(Copy({}, {"Other"}));
+  EXPECT_FALSE(Copy({"Mounted.txt"}));
+  EXPECT_EQ(ReadFile(stick_point_ / "Other/o.txt"), "theirs");
+  EXPECT_EQ(ReadFile(base_ / "outside.txt"), "theirs");
+  ::umount2((stick_point_ / "Mounted.txt").c_str(), MNT_DETACH);
+  ::umount2((stick_point_ / "Other").c_str(), MNT_DETACH);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sticks, HostileStickTest,
                          ::testing::Values(StickFormat::kExfat, StickFormat::kExt4),
                          [](const auto& info) {

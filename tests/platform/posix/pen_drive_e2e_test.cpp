@@ -33,7 +33,6 @@
 #include "app/form1.h"
 #include "copy/start_copying.h"
 #include "platform/posix/drive_table.h"
-#include "platform/posix/posix_file_system.h"
 #include "platform/posix/stick_fixture.h"
 
 namespace salvatrix::posix {

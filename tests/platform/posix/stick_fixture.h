@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "copy/policy/copy_policy.h"
+#include "platform/posix/copying/posix_files.h"
 #include "platform/posix/drive_table.h"
-#include "platform/posix/posix_file_system.h"
 #include "support/fakes.h"
 
 namespace salvatrix::posix::testing {
@@ -130,7 +131,8 @@ struct Window {
                 const std::vector<std::string>& folders);
 
   DriveTable drives;
-  PosixFileSystem files{drives};
+  PosixFiles primitives{drives};
+  CopyPolicy files{primitives};
   salvatrix::testing::ScriptedMessageBoxes boxes;
   salvatrix::testing::FakeAppInfo app;
   salvatrix::testing::FakeWindowSystem window_system;
