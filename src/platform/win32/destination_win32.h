@@ -1,65 +1,91 @@
 #pragma once
 
+// The file primitives on Windows: the source side (source_win32.cpp) and the writing side
+// (destination_win32.cpp) of a copy, wide-character paths throughout.
+
 #include <windows.h>
 
 #include <map>
-#include <set>
+#include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
+#include <vector>
 
+#include "platform/file_primitives.h"
 #include "platform/win32/win32_files.h"
 
 namespace salvatrix::win32 {
 
-/// A folder a copy job writes in. It is held open for as long as the job writes in it, and
-/// while it is, nobody can delete or rename it (so its path keeps leading to it).
-struct TargetFolder {
-  std::wstring path;
-  Handle handle;
-  EntryId id;
-};
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-/// The writing side of one copy job. A drive is untrusted: every name the job writes is
-/// checked without following a link found there, and the job remembers what it wrote, so that
-/// two names the drive takes for one (it ignores case) fail instead of one overwriting the
-/// other.
-class Destination {
+/// The identities of the folders above the open folder, nearest first.
+std::vector<EntryId> IdsAbove(HANDLE folder, const std::wstring& path);
+
+class Win32SourceFile final : public SourceFile {
  public:
-  /// Opens a folder the caller names (the drive's root, or the folder above a copied folder):
-  /// the job writes in it but does not name it. Fails when it is no folder.
-  TargetFolder OpenGiven(const std::wstring& path);
-  /// Opens the sub-folder name of parent to write in, making it when it is missing. A link
-  /// (junction, symbolic link, mount point) standing at the name is removed, never what it
-  /// leads to, and a real folder takes its place. Fails when a file stands there, when the
-  /// system will not open the link itself (so removing it could reach its target), or when
-  /// this job already wrote that folder under another name.
-  TargetFolder Enter(const TargetFolder& parent, const std::wstring& name);
-  /// Copies the open file source (whose information at open is given) to name in folder,
-  /// through a hidden temporary that takes the name only when it is complete on the device.
-  /// A link at the name is replaced, not followed. Fails, leaving whatever stood at the name
-  /// untouched and no temporary behind, when a folder stands at the name, when a file stands
-  /// there and overwrite is not set, when this job already wrote that file under another name,
-  /// when the source changes while it is copied (its size or last-write time, or it gives
-  /// other bytes than its size), and on any read or write error.
-  void WriteFile(const TargetFolder& folder, const std::wstring& name, HANDLE source,
-                 const std::wstring& source_path, const BY_HANDLE_FILE_INFORMATION& at_open,
-                 bool overwrite);
+  Win32SourceFile(Handle in, std::wstring path, const BY_HANDLE_FILE_INFORMATION& at_open,
+                  EntryId id, std::optional<EntryId> folder);
+
+  EntryId Id() const override { return id_; }
+  EntryId FolderId() override;
+  FileStamp Stamp() override;
+  bool SizeTellsContent() override { return true; }
+  bool HasByteAt(std::uint64_t offset) override;
+
+  HANDLE get() const { return in_.get(); }
+  const std::wstring& path() const { return path_; }
+  const BY_HANDLE_FILE_INFORMATION& at_open() const { return at_open_; }
 
  private:
-  // Removes the program's own temporaries that an earlier run left in folder, once per job.
-  void Sweep(const TargetFolder& folder);
-  // Fails when the job wrote entry in folder before, under a name other than name.
-  void Check(const TargetFolder& folder, const EntryId& entry, const std::wstring& name,
-             const std::wstring& path);
-  void Note(const TargetFolder& folder, const EntryId& entry, const std::wstring& name);
-
-  std::map<std::pair<EntryId, EntryId>, std::wstring> written_;  // (folder, entry) -> name
-  std::set<EntryId> swept_;
+  Handle in_;
+  std::wstring path_;
+  BY_HANDLE_FILE_INFORMATION at_open_;
+  EntryId id_;
+  std::optional<EntryId> folder_;
 };
 
-/// Whether name has the form the program gives its temporaries: ".salvatrix-" digits "-"
-/// digits ".tmp".
-bool IsTemporaryName(std::wstring_view name);
+/// Opens the file at path (a link on the way followed: the user chose it); nothing, with what
+/// stands there in found, when it is no file. link_check: the folder's real path, against which
+/// the file's own is compared to tell a link the system does not mark (wine).
+std::unique_ptr<SourceFile> OpenSourceFileW(const std::wstring& path, EntryKind& found,
+                                            DWORD flags, const std::wstring* folder_real,
+                                            std::optional<EntryId> folder);
+std::unique_ptr<SourceFolder> OpenSourceFolderW(const std::wstring& path, EntryKind& found,
+                                                DWORD flags, const std::wstring* parent_real);
+
+/// The facts of each volume a session writes to, by its serial number.
+using VolumeTraits = std::map<std::uint64_t, FolderTraits>;
+
+class Win32Destination final : public DestinationFolder {
+ public:
+  /// Opens a folder to write in, without sharing deletion: while it is open it can be neither
+  /// deleted nor renamed, so its path keeps leading to it. no_link: refuses a link or a mount
+  /// point at path (nothing is made then).
+  static std::unique_ptr<Win32Destination> Open(const std::wstring& path, bool no_link,
+                                                VolumeTraits& traits);
+
+  EntryId Id() const override { return id_; }
+  FolderTraits Traits() override { return *traits_; }
+  std::vector<EntryId> Above() override { return IdsAbove(handle_.get(), path_); }
+  EntryInfo Look(const std::string& name) override;
+  std::vector<std::string> List() override;
+  std::unique_ptr<DestinationFolder> Open(const std::string& name) override;
+  bool Make(const std::string& name, SourceFolder& like) override;
+  void RemoveLink(const std::string& name, const EntryInfo& expected) override;
+  void ClearReadOnly(const std::string& name, const EntryInfo& expected) override;
+  std::unique_ptr<NewFile> CreateFile(const std::string& name, Create how,
+                                      SourceFile& like) override;
+  bool RemoveStale(const std::string& name) override;
+  std::string PathOf(std::string_view name) const override;
+
+ private:
+  Win32Destination(std::wstring path, Handle handle, EntryId id, VolumeTraits& all);
+
+  std::wstring path_;
+  Handle handle_;
+  EntryId id_;
+  VolumeTraits& all_traits_;
+  FolderTraits* traits_ = nullptr;
+};
 
 }  // namespace salvatrix::win32

@@ -100,14 +100,12 @@ DWORD QueryAttributes(HANDLE handle) {
              : INVALID_FILE_ATTRIBUTES;
 }
 
-// The device form needs no question to the mount manager, and two answers of the same form
-// can be compared.
-std::wstring FinalPath(HANDLE handle) {
+std::wstring FinalPath(HANDLE handle, bool dos) {
   std::wstring path(MAX_PATH, L'\0');
   while (true) {
     const DWORD length =
         ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                    FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+                                    FILE_NAME_NORMALIZED | (dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT));
     if (length == 0) {
       return {};
     }

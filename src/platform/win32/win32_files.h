@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
-#include <array>
-#include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "platform/file_primitives.h"
 
 namespace salvatrix::win32 {
 
@@ -55,14 +55,6 @@ std::wstring SystemPath(const std::wstring& path);
 /// Throws Failure with the path and the system's text for error.
 [[noreturn]] void FailAt(const std::wstring& path, DWORD error);
 
-/// What a file or folder is, whichever name or link leads to it: its volume and its number
-/// there.
-struct EntryId {
-  std::uint64_t volume = 0;
-  std::array<std::uint8_t, 16> file{};
-  auto operator<=>(const EntryId&) const = default;
-};
-
 /// The identity of an open file or folder; false (with the error in GetLastError) when the
 /// system cannot tell it.
 bool QueryId(HANDLE handle, EntryId& id);
@@ -70,7 +62,9 @@ bool QueryId(HANDLE handle, EntryId& id);
 DWORD QueryAttributes(HANDLE handle);
 /// Where an open file or folder really is once every link on the way is resolved
 /// (\Device\...\name); empty (with the error in GetLastError) when the system cannot tell.
-std::wstring FinalPath(HANDLE handle);
+/// dos: in the \\?\C:\... form, which can be opened again (the device form needs no question
+/// to the mount manager, and two answers of the same form can be compared).
+std::wstring FinalPath(HANDLE handle, bool dos = false);
 
 struct FindCloser {
   void operator()(HANDLE handle) const { ::FindClose(handle); }

@@ -8,6 +8,7 @@
 #include "platform/app_info.h"
 #include "platform/device_notifications.h"
 #include "platform/drive_strings.h"
+#include "platform/file_primitives.h"
 #include "platform/file_system.h"
 #include "platform/window_hooks.h"
 
@@ -80,12 +81,13 @@ class Win32AppInfo final : public AppInfo {
   std::string JoinPath(std::string_view folder, std::string_view name) const override;
 };
 
-/// The file-system object on Windows: FindFirstFileW listings; copies written to a hidden
-/// temporary file beside the target, flushed (FlushFileBuffers) and renamed over it through its
-/// handle; no link on the destination followed; wide-character paths throughout.
-class Win32FileSystem final : public FileSystem {
+/// The file primitives on Windows: FindFirstFileExW listings; files written through handles,
+/// flushed (FlushFileBuffers) before and after they take their names by a rename through their
+/// handle; links and mount points on the destination opened themselves, never followed;
+/// wide-character paths throughout.
+class Win32Files final : public FilePrimitives {
  public:
-  std::unique_ptr<FileSystemObject> CreateObject() override;
+  std::unique_ptr<FileSession> StartSession() override;
 };
 
 }  // namespace salvatrix::win32

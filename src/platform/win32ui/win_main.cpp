@@ -4,6 +4,7 @@
 
 #include "app/dispatch.h"
 #include "app/form1.h"
+#include "copy/policy/copy_policy.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
 #include "platform/win32ui/win32_message_boxes.h"
@@ -23,7 +24,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     win32::Win32WindowHooks hooks;
     win32::Win32DeviceNotifications notifications;
     win32::Win32AppInfo app;
-    win32::Win32FileSystem files;
+    win32::Win32Files primitives;
+    CopyPolicy files(primitives);
     Form1 form(FormServices{drives, boxes, app, files, notifications, hooks});
 
     // The message hook that Form_Load installs needs the window, so it exists (hidden) first;

@@ -94,7 +94,6 @@ class Win32CopySafetyTest : public testing::TestFolder {
     return (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   }
 
-  std::unique_ptr<FileSystemObject> fso_ = Win32FileSystem().CreateObject();
   std::vector<fs::path> links_;
 };
 
@@ -196,16 +195,16 @@ TEST_F(Win32CopySafetyTest, LinksInsideACopiedFolderAreFollowedOnlyWhereTheyStay
 TEST_F(Win32CopySafetyTest, StaleTemporariesGoButNoUsersFileAndNoneInUse) {
   fs::create_directories(root_ / L"from/Docs");
   fs::create_directories(root_ / L"to/Docs");
-  fs::create_directories(root_ / L"to/.salvatrix-7-3.tmp");
+  fs::create_directories(root_ / L"to/.salvatrix-Fold00.tmp");
   for (const wchar_t* name :
-       {L"from/f.txt", L"from/h.txt", L"from/Docs/d.txt", L"to/.salvatrix-7-0.tmp",
-        L"to/Docs/.salvatrix-12-1.tmp", L"to/.salvatrix-7-4.tmp", L"to/.salvatrix-notes.tmp",
-        L"to/salvatrix-7-2.tmp", L"to/.salvatrix-7-.tmp"}) {
+       {L"from/f.txt", L"from/h.txt", L"from/Docs/d.txt", L"to/.salvatrix-Stale0.tmp",
+        L"to/Docs/.salvatrix-Stale1.tmp", L"to/.salvatrix-InUse0.tmp", L"to/.salvatrix-notes.tmp",
+        L"to/salvatrix-abcdef.tmp", L"to/.salvatrix-abcde.tmp"}) {
     Write(root_ / name, "x");
   }
   ::SetFileAttributesW((root_ / L"from/h.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
   // Another running copy writes this one: it holds it without sharing.
-  HANDLE in_use = ::CreateFileW((root_ / L"to/.salvatrix-7-4.tmp").c_str(), GENERIC_WRITE, 0,
+  HANDLE in_use = ::CreateFileW((root_ / L"to/.salvatrix-InUse0.tmp").c_str(), GENERIC_WRITE, 0,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(in_use, INVALID_HANDLE_VALUE);
 
@@ -214,16 +213,17 @@ TEST_F(Win32CopySafetyTest, StaleTemporariesGoButNoUsersFileAndNoneInUse) {
   fso_->CopyFolder(U8(L"from\\Docs"), U8(L"to\\Docs"), true);
   ::CloseHandle(in_use);
   EXPECT_EQ(Names(root_ / L"to"),
-            (Strings{L".salvatrix-7-.tmp", L".salvatrix-7-3.tmp", L".salvatrix-7-4.tmp",
-                     L".salvatrix-notes.tmp", L"Docs", L"f.txt", L"h.txt", L"salvatrix-7-2.tmp"}));
+            (Strings{L".salvatrix-Fold00.tmp", L".salvatrix-InUse0.tmp", L".salvatrix-abcde.tmp",
+                     L".salvatrix-notes.tmp", L"Docs", L"f.txt", L"h.txt",
+                     L"salvatrix-abcdef.tmp"}));
   EXPECT_EQ(Names(root_ / L"to/Docs"), Strings{L"d.txt"});
   // The temporary's hidden mark does not stay on the copy; the source's own marks do.
   EXPECT_EQ(::GetFileAttributesW((root_ / L"to/f.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_NE(::GetFileAttributesW((root_ / L"to/h.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 
   // The next job removes the one that was in use.
-  Win32FileSystem().CreateObject()->CopyFile(U8(L"from\\f.txt"), U8(L"to\\f.txt"), true);
-  EXPECT_FALSE(fs::exists(root_ / L"to/.salvatrix-7-4.tmp"));
+  policy_.CreateObject()->CopyFile(U8(L"from\\f.txt"), U8(L"to\\f.txt"), true);
+  EXPECT_FALSE(fs::exists(root_ / L"to/.salvatrix-InUse0.tmp"));
 }
 
 }  // namespace

@@ -21,10 +21,7 @@ namespace fs = std::filesystem;
 
 const std::wstring kUnicodeName = L"\u00DCn\u00EFc\u00F6d\u00E9-\u65E5\u672C.txt";
 
-class Win32FileSystemTest : public testing::TestFolder {
- protected:
-  std::unique_ptr<FileSystemObject> fso_ = Win32FileSystem().CreateObject();
-};
+using Win32FileSystemTest = testing::TestFolder;
 
 TEST_F(Win32FileSystemTest, ListingSeparatesFilesFromFoldersAndFailsOnAFile) {
   Write(root_ / L"from/a.txt", "a");
@@ -87,6 +84,11 @@ TEST_F(Win32FileSystemTest, ReplacingLeavesNoTemporaryAndAFailureLeavesTheOldFil
   EXPECT_THROW(fso_->CopyFile(U8(L"from\\gone.txt"), U8(L"to\\f.txt"), true), Failure);
   EXPECT_EQ(Read(root_ / L"to/f.txt"), "new");
   EXPECT_EQ(Names(root_ / L"to"), (std::vector<std::wstring>{L"dir", L"f.txt"}));
+
+  // A read-only file of the same name is replaced too, as Explorer's copies often are.
+  ASSERT_TRUE(::SetFileAttributesW((root_ / L"to/f.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  fso_->CopyFile(U8(L"from\\f.txt"), U8(L"to\\f.txt"), true);
+  EXPECT_EQ(Read(root_ / L"to/f.txt"), "newer");
 }
 
 TEST_F(Win32FileSystemTest, CopyFolderMergesIntoTheDestinationAndReplacesFiles) {
@@ -105,10 +107,12 @@ TEST_F(Win32FileSystemTest, CopyFolderMergesIntoTheDestinationAndReplacesFiles) 
   EXPECT_EQ(Read(root_ / L"to/tree/a/b/deep.txt"), "deep");
   EXPECT_TRUE(fs::is_directory(root_ / L"to/tree/empty"));
 
-  // A folder copied into itself stops at the copy; a file where a folder is needed fails.
-  fso_->CopyFolder(U8(L"from"), U8(L"from\\tree\\inner"), true);
-  EXPECT_EQ(Read(root_ / L"from/tree/inner/tree/x.txt"), "x new");
-  EXPECT_FALSE(fs::exists(root_ / L"from/tree/inner/tree/inner"));
+  // A folder copied into itself, or onto the folder that holds it, fails before anything is
+  // written; so does a file where a folder is needed.
+  EXPECT_THROW(fso_->CopyFolder(U8(L"from"), U8(L"from\\tree\\inner"), true), CopyRefused);
+  EXPECT_FALSE(fs::exists(root_ / L"from/tree/inner"));
+  EXPECT_THROW(fso_->CopyFolder(U8(L"from\\tree\\a"), U8(L"from\\tree"), true), CopyRefused);
+  EXPECT_EQ(Read(root_ / L"from/tree/x.txt"), "x new");
   Write(root_ / L"to/clash", "file");
   fs::create_directory(root_ / L"from/clash");
   EXPECT_THROW(fso_->CopyFolder(U8(L"from\\clash"), U8(L"to\\clash"), true), Failure);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "copy/policy/copy_policy.h"
 #include "platform/win32/win32_platform.h"
 
 namespace salvatrix::win32::testing {
@@ -55,6 +56,10 @@ class TestFolder : public ::testing::Test {
 
   const fs::path root_ =
       fs::temp_directory_path() / (L"salvatrix-" + std::to_wstring(::GetCurrentProcessId()));
+  // A job's file-system object, as the program makes it.
+  Win32Files primitives_;
+  CopyPolicy policy_{primitives_};
+  std::unique_ptr<FileSystemObject> fso_ = policy_.CreateObject();
 };
 
 }  // namespace salvatrix::win32::testing
