@@ -16,7 +16,7 @@
 
 #include "detect/module1.h"
 #include "fuzz_check.h"
-#include "platform/posix/device_watch.h"
+#include "platform/posix/devices/device_watch.h"
 
 namespace salvatrix::fuzz {
 namespace {

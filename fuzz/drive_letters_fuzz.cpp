@@ -24,8 +24,8 @@
 
 #include "fuzz_check.h"
 #include "mountinfo_model.h"
-#include "platform/posix/drive_letters.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_letters.h"
+#include "platform/posix/devices/drive_table.h"
 
 namespace salvatrix::fuzz {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "fuzz_check.h"
 #include "mountinfo_model.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 
 namespace salvatrix::fuzz {
 namespace {

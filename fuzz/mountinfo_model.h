@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 
 namespace salvatrix::fuzz {
 

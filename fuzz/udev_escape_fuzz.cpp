@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 
 namespace salvatrix::fuzz {
 namespace {

@@ -5,21 +5,16 @@
 #include "controls/form1_controls.h"
 #include "copy/start_copying.h"
 #include "platform/message_boxes.h"
+#include "platform/scope_exit.h"
 
 namespace salvatrix {
 namespace {
 
-// Counts one up for its lifetime, whichever way the scope is left.
-class Count final {
- public:
-  explicit Count(int& count) : count_(count) { ++count_; }
-  ~Count() { --count_; }
-  Count(const Count&) = delete;
-  Count& operator=(const Count&) = delete;
-
- private:
-  int& count_;
-};
+// Counts one up until the scope is left, whichever way.
+auto Count(int& count) {
+  ++count;
+  return ScopeExit([&count] { --count; });
+}
 
 bool IsNotIn(const ListBox& list, const std::string& entry) {
   bool result = true;
@@ -63,7 +58,7 @@ bool DriveComparison::IsNotInRescannedList(const std::string& entry) const {
 }
 
 void DriveComparison::CompareDriveLetters() {
-  const Count running(comparisons_);
+  const auto running = Count(comparisons_);
   try {
     CompareSteps();
   } catch (...) {
@@ -76,7 +71,7 @@ void DriveComparison::CompareSteps() {
     // A tick from the open box's message loop compares again, so a drive mounted meanwhile is
     // still found; telling twice that nothing changed would only stack up boxes.
     if (no_change_boxes_ == 0) {
-      const Count open(no_change_boxes_);
+      const auto open = Count(no_change_boxes_);
       boxes_.Show(kUnchangedDrivesText, kApplicationTitle, kMbOk);
     }
     controls_.List3.Clear();

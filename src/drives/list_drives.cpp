@@ -3,16 +3,10 @@
 #include <cstdint>
 
 #include "controls/form1_controls.h"
+#include "platform/drive_roots.h"
 #include "platform/drive_strings.h"
 
 namespace salvatrix {
-namespace {
-
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-}  // namespace
 
 void ForEachDriveRoot(std::string_view raw, const std::function<void(std::string)>& visit) {
   for (std::size_t pos = 0; pos < raw.size() && raw[pos] != '\0'; pos += 4) {

@@ -6,14 +6,14 @@
 
 namespace salvatrix {
 
-/// A drive letter in upper case; any other character as it is.
-constexpr char UpperDriveLetter(char c) {
+/// An ASCII letter (a drive letter) in upper case; any other byte as it is.
+constexpr char UpperAscii(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 /// Whether path begins with a drive root: a letter of either case, a colon and a backslash.
 constexpr bool IsDriveRoot(std::string_view path) {
-  const char letter = UpperDriveLetter(path.empty() ? '\0' : path[0]);
+  const char letter = UpperAscii(path.empty() ? '\0' : path[0]);
   return path.size() >= 3 && letter >= 'A' && letter <= 'Z' && path[1] == ':' && path[2] == '\\';
 }
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 #include "platform/qt/linux_program.h"
 #include "support/fakes.h"
 

@@ -5,6 +5,7 @@
 
 #include "copy/policy/copy_policy.h"
 #include "copy/policy/name_keys.h"
+#include "platform/scope_exit.h"
 
 namespace salvatrix {
 namespace {
@@ -18,24 +19,6 @@ constexpr int kEnterAttempts = 4;
 [[noreturn]] void Refuse(CopyProblem problem, const std::string& path, std::string_view why) {
   throw CopyRefused(problem, path + ": " + std::string(why));
 }
-
-// Removes the file being written unless it was published: nothing of a failed copy stays.
-class DiscardUnlessKept final {
- public:
-  explicit DiscardUnlessKept(NewFile& file) : file_(file) {}
-  ~DiscardUnlessKept() {
-    if (!kept_) {
-      file_.Discard();
-    }
-  }
-  DiscardUnlessKept(const DiscardUnlessKept&) = delete;
-  DiscardUnlessKept& operator=(const DiscardUnlessKept&) = delete;
-  void Keep() { kept_ = true; }
-
- private:
-  NewFile& file_;
-  bool kept_ = false;
-};
 
 // Exactly the source's size at open, nothing after it, and the same size and time at the end:
 // a source saved while it was copied would give a copy that matches neither version.
@@ -242,7 +225,8 @@ void FileWriter::WriteFile(DestinationFolder& folder, const std::string& name, S
       out = CreateTemporary(folder, source);
     }
   }
-  DiscardUnlessKept guard(*out);
+  // Nothing of a failed copy stays.
+  ScopeExit discard([&out] { out->Discard(); });
   FillChecked(*out, source, at_open, path);
   out->TakeAttributes(source);
   out->Commit();
@@ -270,7 +254,7 @@ void FileWriter::WriteFile(DestinationFolder& folder, const std::string& name, S
     }
     out->Rename(name);
   }
-  guard.Keep();
+  discard.Dismiss();
   // A name that replaced an entry spelt otherwise leaves a listing that no longer tells.
   if (state.listed && standing && standing->kind != EntryKind::kMissing &&
       !state.listing.contains(name)) {

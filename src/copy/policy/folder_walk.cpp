@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "copy/policy/copy_policy.h"
+#include "platform/scope_exit.h"
 
 namespace salvatrix {
 namespace {
@@ -17,7 +18,13 @@ class Walk final {
       : writer_(writer), top_(top), overwrite_(overwrite) {}
 
   void CopyFolder(SourceFolder& from, DestinationFolder& into) {
-    const ReadingGuard reading(*this, from.Id());
+    // The folder is on the way down, and the job reads from it, while it is copied.
+    up_.push_back(from.Id());
+    writer_.Reading(from.Id());
+    const ScopeExit done([this] {
+      writer_.DoneReading();
+      up_.pop_back();
+    });
     for (const SourceEntry& entry : from.List()) {
       switch (entry.kind) {
         case EntryKind::kFile:
@@ -34,24 +41,6 @@ class Walk final {
   }
 
  private:
-  // The folder is on the way down, and the job reads from it, while it is copied.
-  class ReadingGuard final {
-   public:
-    ReadingGuard(Walk& walk, const EntryId& folder) : walk_(walk) {
-      walk_.up_.push_back(folder);
-      walk_.writer_.Reading(folder);
-    }
-    ~ReadingGuard() {
-      walk_.writer_.DoneReading();
-      walk_.up_.pop_back();
-    }
-    ReadingGuard(const ReadingGuard&) = delete;
-    ReadingGuard& operator=(const ReadingGuard&) = delete;
-
-   private:
-    Walk& walk_;
-  };
-
   // Opens name in from without following a link and copies it into into. A link that only
   // shows now (some systems mark none in the listing) takes the way of links.
   void CopyEntry(SourceFolder& from, const std::string& name, DestinationFolder& into) {

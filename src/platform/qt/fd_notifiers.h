@@ -5,6 +5,8 @@
 #include <map>
 #include <vector>
 
+#include "platform/posix/devices/device_watch.h"
+
 class QSocketNotifier;
 
 namespace salvatrix::qt {
@@ -14,10 +16,7 @@ namespace salvatrix::qt {
 /// called with the descriptor on the UI thread.
 class FdNotifiers final : public QObject {
  public:
-  struct Fd {
-    int fd;
-    bool priority;
-  };
+  using Fd = posix::DeviceWatch::WatchFd;
 
   FdNotifiers(std::function<std::vector<Fd>()> fds, std::function<void(int)> on_ready,
               QObject* parent = nullptr);

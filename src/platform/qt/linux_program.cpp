@@ -13,15 +13,8 @@ LinuxProgram::LinuxProgram(AppInfo& app, MessageBoxes& boxes, const std::string&
       form_(FormServices{drives_, boxes, app, files_, watch_, procedures_}),
       window_(form_, boxes),
       notes_(form_.Notes()),
-      notifiers_(
-          [this] {
-            std::vector<FdNotifiers::Fd> fds;
-            for (const auto& watched : watch_.Fds()) {
-              fds.push_back({watched.fd, watched.priority});
-            }
-            return fds;
-          },
-          [this](int fd) { window_.Dispatch([this, fd] { watch_.OnReady(fd); }); }) {
+      notifiers_([this] { return watch_.Fds(); },
+                 [this](int fd) { window_.Dispatch([this, fd] { watch_.OnReady(fd); }); }) {
   watch_.on_fds_changed = [this] { notifiers_.Resync(); };
 }
 

@@ -32,7 +32,7 @@
 
 #include "app/form1.h"
 #include "copy/start_copying.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 #include "platform/posix/stick_fixture.h"
 
 namespace salvatrix::posix {

@@ -15,7 +15,7 @@
 #include "app/form1.h"
 #include "copy/policy/copy_policy.h"
 #include "platform/posix/copying/posix_files.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 #include "support/fakes.h"
 
 namespace salvatrix::posix::testing {

@@ -13,7 +13,7 @@
 #include "platform/failure.h"
 #include "platform/posix/copying/destination.h"
 #include "platform/posix/copying/source.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -164,7 +164,7 @@ class PosixSession final : public FileSession {
   }
 
   int Root(std::string_view path) {
-    Fd& root = roots_[UpperDriveLetter(path[0])];
+    Fd& root = roots_[UpperAscii(path[0])];
     if (!root.valid()) {
       const std::string resolved = Resolve(path.substr(0, 3));
       root = Fd(::open(resolved.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -31,7 +31,7 @@
 
 #include "copy/policy/copy_policy.h"
 #include "copy/policy/name_keys.h"
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 #include "platform/posix/stick_fixture.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "platform/posix/stick_arrivals.h"
+#include "platform/posix/devices/stick_arrivals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/block_devices.h"
+#include "platform/posix/devices/block_devices.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/device_watch.h"
+#include "platform/posix/devices/device_watch.h"
 
 #include <fcntl.h>
 #include <linux/loop.h>
@@ -21,8 +21,8 @@
 #include <random>
 #include <sstream>
 
-#include "platform/posix/drive_table.h"
-#include "platform/posix/window_procedures.h"
+#include "platform/posix/devices/drive_table.h"
+#include "platform/posix/devices/window_procedures.h"
 #include "support/temp_dir.h"
 
 namespace salvatrix::posix {

@@ -1,4 +1,6 @@
-#include "platform/posix/window_procedures.h"
+#include "platform/posix/devices/window_procedures.h"
+
+#include "platform/scope_exit.h"
 
 #include <stdexcept>
 #include <utility>
@@ -71,11 +73,7 @@ std::intptr_t WindowProcedures::Deliver(WindowHandle window, std::uint32_t messa
   delivering_.push_back({address, record.size()});
   // Popped by position, not by address: a nested delivery of the same record pushes a
   // second entry, and a procedure that throws must not leave its record readable.
-  struct Pop {
-    std::vector<Extent>& extents;
-    std::size_t depth;
-    ~Pop() { extents.resize(depth); }
-  } pop{delivering_, delivering_.size() - 1};
+  const ScopeExit pop([this, depth = delivering_.size() - 1] { delivering_.resize(depth); });
   return CallWindowProcedure(slot_, window, message, wparam, address);
 }
 

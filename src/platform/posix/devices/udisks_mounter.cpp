@@ -1,4 +1,4 @@
-#include "platform/posix/udisks_mounter.h"
+#include "platform/posix/devices/udisks_mounter.h"
 
 #include <poll.h>
 #include <sys/epoll.h>

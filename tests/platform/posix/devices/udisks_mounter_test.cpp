@@ -1,4 +1,4 @@
-#include "platform/posix/udisks_mounter.h"
+#include "platform/posix/devices/udisks_mounter.h"
 
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <random>
 
-#include "platform/posix/block_devices.h"
+#include "platform/posix/devices/block_devices.h"
 
 namespace salvatrix::posix {
 namespace {

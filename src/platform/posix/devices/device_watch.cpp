@@ -1,4 +1,4 @@
-#include "platform/posix/device_watch.h"
+#include "platform/posix/devices/device_watch.h"
 
 #include <fcntl.h>
 #include <libudev.h>
@@ -14,11 +14,12 @@
 #include <optional>
 #include <utility>
 
-#include "platform/posix/block_devices.h"
-#include "platform/posix/drive_table.h"
-#include "platform/posix/stick_arrivals.h"
-#include "platform/posix/udisks_mounter.h"
-#include "platform/posix/window_procedures.h"
+#include "platform/little_endian.h"
+#include "platform/posix/devices/block_devices.h"
+#include "platform/posix/devices/drive_table.h"
+#include "platform/posix/devices/stick_arrivals.h"
+#include "platform/posix/devices/udisks_mounter.h"
+#include "platform/posix/devices/window_procedures.h"
 
 namespace salvatrix::posix {
 namespace {
@@ -26,14 +27,6 @@ namespace {
 constexpr std::uint32_t kFilterBytes = 32;
 // A burst of udev events is handled over several wake-ups rather than holding the UI thread.
 constexpr int kMaxUdevEventsPerWakeup = 32;
-
-std::uint32_t GetLittleEndian32(const NotificationFilter& bytes, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i) {
-    value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
-  }
-  return value;
-}
 
 // Returns 0 or the errno of the failure. Reading the watched descriptor itself, rather than
 // only the table by its path, is what tells a descriptor that went bad.
@@ -179,8 +172,8 @@ std::uintptr_t DeviceWatch::Register(WindowHandle window, const NotificationFilt
     return 0;
   }
   // Only what the program asks for can be honoured: every interface class, to one window.
-  if (window != windows_.MainWindow() || GetLittleEndian32(filter, 0) != kFilterBytes ||
-      GetLittleEndian32(filter, 4) != kDbtDevtypDeviceInterface ||
+  if (window != windows_.MainWindow() || GetLittleEndian32(filter.data()) != kFilterBytes ||
+      GetLittleEndian32(filter.data() + 4) != kDbtDevtypDeviceInterface ||
       flags != kDeviceNotifyAllInterfaceClasses) {
     last_error = EINVAL;
     return 0;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/device_notifications.h"
-#include "platform/posix/arrival_records.h"
+#include "platform/posix/devices/arrival_records.h"
 
 namespace salvatrix::posix {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/window_procedures.h"
+#include "platform/posix/devices/window_procedures.h"
 
 #include <gtest/gtest.h>
 

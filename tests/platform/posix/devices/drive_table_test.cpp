@@ -1,4 +1,4 @@
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/drive_letters.h"
+#include "platform/posix/devices/drive_letters.h"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/drive_strings.h"
-#include "platform/posix/drive_letters.h"
+#include "platform/posix/devices/drive_letters.h"
 
 namespace salvatrix::posix {
 

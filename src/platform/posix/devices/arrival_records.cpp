@@ -1,7 +1,9 @@
-#include "platform/posix/arrival_records.h"
+#include "platform/posix/devices/arrival_records.h"
 
 #include "platform/device_notifications.h"
-#include "platform/posix/drive_table.h"
+#include "platform/drive_roots.h"
+#include "platform/little_endian.h"
+#include "platform/posix/devices/drive_table.h"
 
 #include <utility>
 
@@ -10,12 +12,6 @@ namespace {
 
 constexpr std::size_t kVolumeRecordBytes = 20;
 constexpr std::size_t kDeviceInterfaceHeaderBytes = 28;
-
-void PutLittleEndian32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
 
 // SCSI inquiry strings come padded with blanks, and a decoded escape may be any byte; a NUL
 // would cut the name short where the core reads it.
@@ -51,9 +47,7 @@ std::string Preferred(const DeviceProperties& properties, const std::string& nam
 
 std::string UpperAscii(std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z') {
-      c = static_cast<char>(c - 'a' + 'A');
-    }
+    c = salvatrix::UpperAscii(c);
   }
   return text;
 }
@@ -119,18 +113,18 @@ std::string DeviceArrivalName(const DeviceProperties& properties) {
 
 std::vector<std::uint8_t> VolumeArrivalRecord(char letter) {
   std::vector<std::uint8_t> record(kVolumeRecordBytes, 0);
-  PutLittleEndian32(record, 0, kVolumeRecordBytes);
-  PutLittleEndian32(record, 4, kDbtDevtypVolume);
+  PutLittleEndian32(record.data(), kVolumeRecordBytes);
+  PutLittleEndian32(record.data() + 4, kDbtDevtypVolume);
   if (letter >= 'A' && letter <= 'Z') {
-    PutLittleEndian32(record, 12, std::uint32_t{1} << (letter - 'A'));
+    PutLittleEndian32(record.data() + 12, std::uint32_t{1} << (letter - 'A'));
   }
   return record;
 }
 
 std::vector<std::uint8_t> DeviceInterfaceRecord(std::string_view name) {
   std::vector<std::uint8_t> record(kDeviceInterfaceHeaderBytes + name.size() + 1, 0);
-  PutLittleEndian32(record, 0, static_cast<std::uint32_t>(record.size()));
-  PutLittleEndian32(record, 4, kDbtDevtypDeviceInterface);
+  PutLittleEndian32(record.data(), static_cast<std::uint32_t>(record.size()));
+  PutLittleEndian32(record.data() + 4, kDbtDevtypDeviceInterface);
   for (std::size_t i = 0; i < name.size(); ++i) {
     record[kDeviceInterfaceHeaderBytes + i] = static_cast<std::uint8_t>(name[i]);
   }

@@ -1,4 +1,6 @@
-#include "platform/posix/drive_table.h"
+#include "platform/posix/devices/drive_table.h"
+
+#include "platform/drive_roots.h"
 
 #include <algorithm>
 #include <array>
@@ -115,17 +117,10 @@ bool IsPseudoFileSystem(std::string_view fs_type) {
 
 // A path "X:\..." names drive X; lower case is accepted as Windows does.
 std::optional<char> RootLetter(std::string_view path) {
-  if (path.size() < 3 || path[1] != ':' || path[2] != '\\') {
+  if (!IsDriveRoot(path)) {
     return std::nullopt;
   }
-  char letter = path[0];
-  if (letter >= 'a' && letter <= 'z') {
-    letter = static_cast<char>(letter - 'a' + 'A');
-  }
-  if (letter < 'A' || letter > 'Z') {
-    return std::nullopt;
-  }
-  return letter;
+  return UpperAscii(path[0]);
 }
 
 const Drive* FindDrive(const std::vector<Drive>& drives, char letter) {
