@@ -6,9 +6,9 @@ namespace salvatrix {
 
 /// What reaches a window besides the window system's own upkeep, as far as a wait cares.
 enum class WindowTraffic {
-  kInput,           ///< clicks, keys, the wheel, touch, drops, a close asked for by the user
-  kTimer,           ///< the window's clocks
-  kDeviceMessage,   ///< device arrivals and the descriptors they come through
+  kInput,          ///< clicks, keys, the wheel, touch, drops, a close asked for by the user
+  kTimer,          ///< the window's clocks
+  kDeviceMessage,  ///< device arrivals and the descriptors they come through
 };
 
 /// What becomes of traffic that arrives while the window's thread waits.

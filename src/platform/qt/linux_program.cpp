@@ -22,6 +22,7 @@ LinuxProgram::LinuxProgram(AppInfo& app, MessageBoxes& boxes, const std::string&
           },
           [this](int fd) { window_.Dispatch([this, fd] { watch_.OnReady(fd); }); }) {
   watch_.on_fds_changed = [this] { notifiers_.Resync(); };
+  form_.Copy().KeepWindowAnswered(&upkeep_);
 }
 
 bool LinuxProgram::Start() {
