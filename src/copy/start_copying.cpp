@@ -69,7 +69,13 @@ class CopyJob::CopyingScope final {
       job_.calls_.emplace(*job_.upkeep_, &CopyJob::WhileCopying);
     }
     job_.copying_ = true;
-    job_.copying_changed.Emit(true);
+    try {
+      job_.copying_changed.Emit(true);
+    } catch (...) {
+      job_.calls_.reset();
+      job_.copying_ = false;
+      throw;
+    }
   }
   ~CopyingScope() {
     if (job_.copying_) {

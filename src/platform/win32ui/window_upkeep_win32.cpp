@@ -49,8 +49,8 @@ void Win32WindowUpkeep::AnswerPending(const std::function<Admission(WindowTraffi
   Apply(kInput, admit(WindowTraffic::kInput));
   Apply(kTimers, admit(WindowTraffic::kTimer));
   MSG message{};
-  for (int i = 0; i < kMostPaints &&
-                  ::PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE) != FALSE;
+  for (int i = 0;
+       i < kMostPaints && ::PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE) != FALSE;
        ++i) {
     ::DispatchMessageW(&message);
   }

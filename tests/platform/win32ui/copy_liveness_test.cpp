@@ -72,9 +72,8 @@ TEST_F(CopyLivenessTest, TheWindowIsNeverHungAndTakesNoClickWhileItCopies) {
   form_.List2.SetSelected(0, true);
   form_.cmdFileCopy.SetEnabled(true);
   std::vector<bool> ticks_copying;
-  form_.Timer1.tick.Connect([this, &ticks_copying] {
-    ticks_copying.push_back(form_.Copy().Copying());
-  });
+  form_.Timer1.tick.Connect(
+      [this, &ticks_copying] { ticks_copying.push_back(form_.Copy().Copying()); });
   HWND main = H(window_.Handle());
   HWND button = H(window_.ChildOf(form_.cmdFileCopy));
 
@@ -106,8 +105,8 @@ TEST_F(CopyLivenessTest, TheWindowIsNeverHungAndTakesNoClickWhileItCopies) {
       if (::SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) == 0) {
         ++unanswered;
       }
-      slowest_ms = std::max(
-          slowest_ms, std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+      slowest_ms = std::max(slowest_ms,
+                            std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
       if (!clicked && Clock::now() - start > std::chrono::seconds(1)) {
         ::PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
         ::PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
@@ -117,9 +116,9 @@ TEST_F(CopyLivenessTest, TheWindowIsNeverHungAndTakesNoClickWhileItCopies) {
         volume.dbcv_size = sizeof volume;
         volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
         volume.dbcv_unitmask = 1u << 25;
-        arrival_sent =
-            ::SendMessageTimeoutW(main, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
-                                  reinterpret_cast<LPARAM>(&volume), SMTO_NORMAL, 2000, &result) != 0;
+        arrival_sent = ::SendMessageTimeoutW(main, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+                                             reinterpret_cast<LPARAM>(&volume), SMTO_NORMAL, 2000,
+                                             &result) != 0;
         log_after_arrival = form_.Text1.Text();
       }
       ::Sleep(200);  // the system's pace
