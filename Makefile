@@ -10,7 +10,7 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev l
         clang-format xvfb xauth exfatprogs exfat-fuse e2fsprogs \
         g++-mingw-w64-x86-64-posix googletest wine64 wine clang libclang-rt-14-dev \
         udev udisks2 dbus libsystemd-dev \
-        fontconfig fonts-dejavu-core fonts-liberation2 rsync strace
+        fontconfig fonts-dejavu-core fonts-liberation2 rsync strace libxcb1-dev libxcb-xtest0-dev
 
 .PHONY: deps configure build run test test-dev test-asan windows test-windows fuzz-build fuzz \
         test-fuzz bench format format-check clean icon screenshots

@@ -20,6 +20,9 @@
 # "quick" uses small data and few rounds, to see that everything runs; only "full" gives figures.
 # BENCH_SETS (default "big tree flat mixed") and BENCH_FILESYSTEMS (default "ext4 exfat") pick
 # what the copy part measures; BENCH_PARTS (default "copy startup idle") picks the parts.
+# BENCH_BASELINE names another build's salvatrix_bench, which then copies in every round too
+# ("baseline", paired like the others); BENCH_TOOLS (default "program cp rsync", and "baseline"
+# when there is one) picks who copies; BENCH_ROUNDS sets the number of copy rounds.
 # Needs root, a private mount namespace (entered here), losetup, mkfs.ext4, mkfs.exfat,
 # mount.exfat-fuse, rsync, strace and, for a real X server, xvfb-run (else Qt's offscreen
 # platform).
@@ -35,6 +38,7 @@ if [[ $# -lt 1 || ! -x $1 ]]; then
   exit 2
 fi
 bench=$(realpath "$1")
+baseline=${BENCH_BASELINE:+$(realpath "$BENCH_BASELINE")}
 mode=${2:-full}
 [[ $(id -u) == 0 ]] || skip "it needs root (loop devices and mounts in a private mount namespace)"
 for tool in losetup unshare mkfs.ext4 mkfs.exfat mount.exfat-fuse rsync strace; do
@@ -55,6 +59,7 @@ fi
 sets=${BENCH_SETS:-big tree flat mixed}
 filesystems=${BENCH_FILESYSTEMS:-ext4 exfat}
 parts=${BENCH_PARTS:-copy startup idle}
+read -r -a tools <<<"${BENCH_TOOLS:-program cp rsync${baseline:+ baseline}}"
 wants() { [[ " $parts " == *" $1 "* ]]; }
 
 if [[ $mode == quick ]]; then
@@ -62,6 +67,7 @@ if [[ $mode == quick ]]; then
 else
   rounds=5 startup_rounds=7 big_mib=1024 tree_folders=200 flat_files=4000 mixed_files=500
 fi
+rounds=${BENCH_ROUNDS:-$rounds}
 
 work=$(mktemp -d /var/tmp/salvatrix-bench.XXXXXX)
 export XDG_RUNTIME_DIR=$work/xdg
@@ -159,9 +165,11 @@ run_tool() {
   local tool=$1 fs=$2 src=$3 start end seconds
   fresh_fs "$fs"
   case $tool in
-    program)
+    program | baseline)
+      local binary=$bench
+      [[ $tool == baseline ]] && binary=$baseline
       # shellcheck disable=SC2046
-      seconds=$("$bench" copy "$src" "$mnt" $(mount_command "$fs"))
+      seconds=$("$binary" copy "$src" "$mnt" $(mount_command "$fs"))
       ;;
     cp | rsync)
       $(mount_command "$fs")
@@ -192,23 +200,32 @@ median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f\n", a / b }'; }
 
 measure_copy() {
-  local fs=$1 name=$2 src=$3 round order tool t
-  local -a program=() cp=() rsync=() by_cp=() by_rsync=()
-  local tools=(program cp rsync)
+  local fs=$1 name=$2 src=$3 round tool other line
+  local -a order
+  declare -A times=() ratios=()
   for ((round = 0; round < rounds; round++)); do
-    order=("${tools[@]:round%3}" "${tools[@]:0:round%3}")
+    order=("${tools[@]:round%${#tools[@]}}" "${tools[@]:0:round%${#tools[@]}}")
     declare -A took=()
     for tool in "${order[@]}"; do
       took[$tool]=$(run_tool "$tool" "$fs" "$src")
+      times[$tool]+=" ${took[$tool]}"
     done
-    program+=("${took[program]}") cp+=("${took[cp]}") rsync+=("${took[rsync]}")
-    by_cp+=("$(ratio "${took[program]}" "${took[cp]}")")
-    by_rsync+=("$(ratio "${took[program]}" "${took[rsync]}")")
+    for other in "${tools[@]}"; do
+      [[ $other == program || -z ${took[program]:-} ]] && continue
+      ratios[$other]+=" $(ratio "${took[program]}" "${took[$other]}")"
+    done
     unset took
   done
-  printf '  %-6s %-18s program %7.3f s   cp %7.3f s   rsync %7.3f s   program/cp %s   program/rsync %s\n' \
-    "$fs" "$name" "$(median "${program[@]}")" "$(median "${cp[@]}")" "$(median "${rsync[@]}")" \
-    "$(spread "${by_cp[@]}")" "$(spread "${by_rsync[@]}")"
+  line=$(printf '  %-6s %-18s' "$fs" "$name")
+  for tool in "${tools[@]}"; do
+    # shellcheck disable=SC2086
+    line+=$(printf ' %s %7.3f s  ' "$tool" "$(median ${times[$tool]})")
+  done
+  for other in "${!ratios[@]}"; do
+    # shellcheck disable=SC2086
+    line+=" program/$other $(spread ${ratios[$other]})"
+  done
+  echo "$line"
 }
 
 echo "salvatrix bench ($mode): $(nproc) cores, $(uname -r), Qt platform $QT_QPA_PLATFORM"

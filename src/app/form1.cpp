@@ -22,6 +22,7 @@ Form1::Form1(FormServices services)
   List2.click.Connect([this] { List2_Click(); });
   Check2.click.Connect([this] { Check2_Click(); });
   Check3.click.Connect([this] { Check3_Click(); });
+  copy_job_.copying_changed.Connect([this](bool copying) { module1_.HoldArrivals(copying); });
 }
 
 void Form1::Form_Load() {

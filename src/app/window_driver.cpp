@@ -36,6 +36,11 @@ bool WindowDriver::Run(const std::function<void()>& handler) {
   if (ending_) {
     return false;
   }
+  // The views keep a copying window's input, clocks and device messages away from here; this
+  // is for whatever a window system delivers all the same (a message sent by another program).
+  if (form_.Copy().Copying()) {
+    return true;
+  }
   const bool ran = DispatchHandler(
       boxes_,
       [this, &handler] {

@@ -34,7 +34,8 @@ class WindowDriver final {
   /// The form, the boxes and the host must outlive the driver.
   WindowDriver(Form1& form, MessageBoxes& boxes, Host& host);
 
-  /// Runs a handler. A failure is shown with its text, after the clocks have stopped (the
+  /// Runs a handler; nothing while a copy job copies (the window takes no input then). A
+  /// failure is shown with its text, after the clocks have stopped (the
   /// box's modal loop must not run more handlers against a program that is about to end), and
   /// then ends the program. Returns false then, and for every call once the program is ending.
   bool Run(const std::function<void()>& handler);

@@ -60,18 +60,80 @@ class FlagGuard final {
 
 }  // namespace
 
+// The copying part of one job: input is shut out and the window answered from its start to
+// its End (or to its end by a failure the job does not handle).
+class CopyJob::CopyingScope final {
+ public:
+  explicit CopyingScope(CopyJob& job) : job_(job) {
+    if (job_.upkeep_ != nullptr) {
+      job_.calls_.emplace(*job_.upkeep_, &CopyJob::WhileCopying);
+    }
+    job_.copying_ = true;
+    try {
+      job_.copying_changed.Emit(true);
+    } catch (...) {
+      job_.calls_.reset();
+      job_.copying_ = false;
+      throw;
+    }
+  }
+  ~CopyingScope() {
+    if (job_.copying_) {
+      try {
+        End();
+      } catch (...) {
+        // Already leaving by a failure; the window's own failure would only hide it.
+      }
+    }
+  }
+  CopyingScope(const CopyingScope&) = delete;
+  CopyingScope& operator=(const CopyingScope&) = delete;
+
+  void End() {
+    if (!job_.copying_) {
+      return;
+    }
+    job_.calls_.reset();
+    job_.copying_ = false;
+    job_.copying_changed.Emit(false);
+  }
+
+ private:
+  CopyJob& job_;
+};
+
+Admission CopyJob::WhileCopying(WindowTraffic traffic) {
+  switch (traffic) {
+    case WindowTraffic::kInput:
+      return Admission::kDiscard;
+    case WindowTraffic::kTimer:
+    case WindowTraffic::kDeviceMessage:
+      break;
+  }
+  return Admission::kLeave;
+}
+
+void CopyJob::Blocking(const std::function<void()>& call) {
+  if (calls_) {
+    calls_->Run(call);
+  } else {
+    call();
+  }
+}
+
 CopyJob::CopyJob(Form1Controls& controls, FileSystem& files, AppInfo& app, MessageBoxes& boxes)
     : controls_(controls), files_(files), app_(app), boxes_(boxes) {}
 
 void CopyJob::StartCopying(ListBox& files, ListBox& destination, ListBox& folders) {
   // A job waiting in one of its boxes must not be joined by a second one started from the
   // nested message loop (a timer tick or a click).
-  if (copying_) {
+  if (running_) {
     return;
   }
-  FlagGuard guard(copying_);
+  FlagGuard guard(running_);
   std::unique_ptr<FileSystemObject> fso;
   std::string root;
+  std::optional<CopyingScope> copying;
   try {
     if (CountSelected(folders) + CountSelected(files) == 0) {
       boxes_.Show(kNothingSelectedText, kApplicationTitle, kMbOk);
@@ -94,6 +156,7 @@ void CopyJob::StartCopying(ListBox& files, ListBox& destination, ListBox& folder
       controls_.labelViewer.SetCaption("");
       return;
     }
+    copying.emplace(*this);
     fso = files_.CreateObject();
     const std::string source_folder = app_.SourceFolder();
     root = destination.Text();
@@ -107,25 +170,32 @@ void CopyJob::StartCopying(ListBox& files, ListBox& destination, ListBox& folder
         const std::string source = app_.JoinPath(source_folder, name);
         const std::string target = root + name;
         controls_.labelViewer.SetCaption("Copying " + name);
-        if (folder_phase) {
-          fso->CopyFolder(source, target, true);
-        } else {
-          fso->CopyFile(source, target, true);
-        }
+        Blocking([&] {
+          if (folder_phase) {
+            fso->CopyFolder(source, target, true);
+          } else {
+            fso->CopyFile(source, target, true);
+          }
+        });
       }
     };
     copy_phase(files, false);
     copy_phase(folders, true);
-    fso->Flush(root);
+    Blocking([&] { fso->Flush(root); });
     controls_.labelViewer.SetCaption("FINISHED COPYING");
+    copying->End();
   } catch (...) {
     // What was copied before the failure stays, so it must reach the device too; the copy has
     // failed either way, so a failing flush adds nothing to report.
     if (fso != nullptr && !root.empty()) {
       try {
-        fso->Flush(root);
+        Blocking([&] { fso->Flush(root); });
       } catch (...) {
       }
+    }
+    // Device messages held back meanwhile come in now, as they would have in the box's loop.
+    if (copying) {
+      copying->End();
     }
     boxes_.Show(kCopyFailureText, kApplicationTitle, kMbOk);
     controls_.labelViewer.SetCaption("COPYING FAILURE");

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string_view>
+
+#include "controls/controls.h"
+#include "copy/answered_calls.h"
+#include "platform/window_upkeep.h"
 
 namespace salvatrix {
 
@@ -25,11 +31,35 @@ class CopyJob final {
   /// already runs (waiting in one of its boxes).
   void StartCopying(ListBox& files, ListBox& destination, ListBox& folders);
 
+  /// From now on the copying calls run on a thread of their own while upkeep keeps the window
+  /// answered; nullptr: they run right here and the window is silent until the job ends.
+  /// upkeep must outlive its use.
+  void KeepWindowAnswered(WindowUpkeep* upkeep) { upkeep_ = upkeep; }
+  /// Whether a job is copying (from its confirmation to its flush): the window takes no input
+  /// and no handler may run.
+  bool Copying() const { return copying_; }
+  /// Raised with true when a job starts copying and with false when it stops, before its
+  /// closing status or failure box.
+  Signal<bool> copying_changed;
+
+  /// The rule while a job copies: the window answers the desktop and lets nothing else through.
+  /// Input is thrown away, so that a click meant for a window that seemed idle cannot start
+  /// anything once the copy is over; clocks and device messages wait for the job's end.
+  static Admission WhileCopying(WindowTraffic traffic);
+
  private:
+  class CopyingScope;
+
+  /// Runs a call that blocks until its copy is done.
+  void Blocking(const std::function<void()>& call);
+
   Form1Controls& controls_;
   FileSystem& files_;
   AppInfo& app_;
   MessageBoxes& boxes_;
+  WindowUpkeep* upkeep_ = nullptr;
+  std::optional<AnsweredCalls> calls_;
+  bool running_ = false;
   bool copying_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "controls/controls.h"
 #include "platform/message_boxes.h"
@@ -100,9 +101,22 @@ std::intptr_t Module1::WindowProc(WindowHandle window, std::uint32_t message, st
   if (message == kWmDeviceChange && wparam == kDbtDeviceArrival) {
     // The record is the platform's: read only as far as it says the record reaches.
     const auto* record = reinterpret_cast<const std::uint8_t*>(lparam);
-    log_.SetText(log_.Text() + ArrivalLogLines(record, hooks_.RecordExtent(lparam)));
+    // Decoded now all the same: the record is gone once the message returns.
+    std::string lines = ArrivalLogLines(record, hooks_.RecordExtent(lparam));
+    if (holding_) {
+      held_ += lines;
+    } else {
+      log_.SetText(log_.Text() + lines);
+    }
   }
   return hooks_.CallWindowProcedure(saved_.value_or(0), window, message, wparam, lparam);
+}
+
+void Module1::HoldArrivals(bool hold) {
+  holding_ = hold;
+  if (!hold && !held_.empty()) {
+    log_.SetText(log_.Text() + std::exchange(held_, {}));
+  }
 }
 
 void Module1::ReleaseDeviceNotifications() {

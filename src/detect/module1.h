@@ -48,6 +48,11 @@ class Module1 final {
   /// Puts the saved procedure back. Nothing when no procedure was ever saved.
   void RemoveMessageHook(WindowHandle window);
 
+  /// While holding, WindowProc keeps each arrival's lines instead of writing them: the window
+  /// then runs no handler, yet a sent message still reaches it. Ending the hold writes what
+  /// was kept, in the order it came.
+  void HoldArrivals(bool hold);
+
   /// The device notification handle, 0 while there is no registration.
   std::uintptr_t& NotificationHandle() { return handle_; }
 
@@ -59,6 +64,8 @@ class Module1 final {
   std::optional<ProcedureValue> saved_;
   std::optional<ProcedureValue> hook_;
   std::uintptr_t handle_ = 0;
+  bool holding_ = false;
+  std::string held_;
 };
 
 }  // namespace salvatrix

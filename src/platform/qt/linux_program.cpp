@@ -16,6 +16,7 @@ LinuxProgram::LinuxProgram(AppInfo& app, MessageBoxes& boxes, const std::string&
       notifiers_([this] { return watch_.Fds(); },
                  [this](int fd) { window_.Dispatch([this, fd] { watch_.OnReady(fd); }); }) {
   watch_.on_fds_changed = [this] { notifiers_.Resync(); };
+  form_.Copy().KeepWindowAnswered(&upkeep_);
 }
 
 bool LinuxProgram::Start() {

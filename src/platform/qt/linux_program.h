@@ -11,6 +11,7 @@
 #include "platform/qt/fd_notifiers.h"
 #include "platform/qt/main_window.h"
 #include "platform/qt/notes_window.h"
+#include "platform/qt/window_upkeep_qt.h"
 
 namespace salvatrix::qt {
 
@@ -41,6 +42,8 @@ class LinuxProgram final {
   MainWindow window_;
   NotesView notes_;
   FdNotifiers notifiers_;
+  /// Answers the window while a copy job waits for its copying calls.
+  QtWindowUpkeep upkeep_{&notifiers_};
 };
 
 }  // namespace salvatrix::qt

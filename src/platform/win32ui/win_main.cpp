@@ -8,6 +8,7 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
 #include "platform/win32ui/win32_message_boxes.h"
+#include "platform/win32ui/window_upkeep_win32.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
   static_cast<void>(instance);
@@ -26,7 +27,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     win32::Win32AppInfo app;
     win32::Win32Files primitives;
     CopyPolicy files(primitives);
+    win32ui::Win32WindowUpkeep upkeep;
     Form1 form(FormServices{drives, boxes, app, files, notifications, hooks});
+    form.Copy().KeepWindowAnswered(&upkeep);
 
     // The message hook that Form_Load installs needs the window, so it exists (hidden) first;
     // it mirrors the models from then on and opens showing what Form_Load put into them.
