@@ -9,6 +9,7 @@
 #include "platform/app_info.h"
 #include "platform/file_system.h"
 #include "platform/message_boxes.h"
+#include "platform/scope_exit.h"
 
 namespace salvatrix {
 namespace {
@@ -46,17 +47,6 @@ bool AnySelected(const ListBox& list) {
   return any;
 }
 
-// Clears a flag when the copy job ends, however it ends.
-class FlagGuard final {
- public:
-  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagGuard() { flag_ = false; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
-
- private:
-  bool& flag_;
-};
 
 }  // namespace
 
@@ -130,7 +120,8 @@ void CopyJob::StartCopying(ListBox& files, ListBox& destination, ListBox& folder
   if (running_) {
     return;
   }
-  FlagGuard guard(running_);
+  running_ = true;
+  const ScopeExit done([this] { running_ = false; });
   std::unique_ptr<FileSystemObject> fso;
   std::string root;
   std::optional<CopyingScope> copying;
