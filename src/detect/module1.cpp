@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <limits>
 
 #include "controls/controls.h"
 #include "platform/message_boxes.h"
@@ -12,24 +11,11 @@ namespace salvatrix {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
-constexpr std::size_t kNameOffset = 28;
 
 std::int32_t ReadInt32(const std::uint8_t* bytes) {
   std::int32_t value = 0;
   std::memcpy(&value, bytes, sizeof value);
   return value;
-}
-
-// Copies count bytes of the notification into a zeroed buffer, never reading past extent.
-template <std::size_t kSize>
-std::array<std::uint8_t, kSize> CopyRecord(const std::uint8_t* record, std::size_t extent,
-                                           std::size_t count) {
-  std::array<std::uint8_t, kSize> copy{};
-  const std::size_t readable = record == nullptr ? 0 : std::min({count, extent, kSize});
-  if (readable > 0) {
-    std::memcpy(copy.data(), record, readable);
-  }
-  return copy;
 }
 
 }  // namespace
@@ -38,22 +24,21 @@ std::string ArrivalLogLines(const std::uint8_t* record, std::size_t extent) {
   std::string lines;
   lines += kLineBreak;
   lines += "wParam = DBT_DEVICEARRIVAL 05 ";
-  const auto header = CopyRecord<kArrivalHeaderBytes>(record, extent, kArrivalHeaderBytes);
+  // A header cut short reads as zeros beyond its end.
+  std::array<std::uint8_t, kArrivalHeaderBytes> header{};
+  if (record != nullptr) {
+    std::memcpy(header.data(), record, std::min(extent, header.size()));
+  }
   const std::int32_t device_type = ReadInt32(header.data() + 4);
   if (device_type == kDbtDevtypVolume) {
     lines += kLineBreak;
     lines += "Device Type: DBT_DEVTYP_VOLUME 08 ";
   } else if (device_type == kDbtDevtypDeviceInterface) {
-    const std::int32_t size = ReadInt32(header.data());
-    const std::size_t wanted = size < 0 ? 0 : static_cast<std::size_t>(size);
-    const auto copy = CopyRecord<kDeviceInterfaceRecordBytes>(record, extent, wanted);
-    const char* name = reinterpret_cast<const char*>(copy.data() + kNameOffset);
-    const void* nul = std::memchr(name, '\0', kDeviceNameChars);
     lines += kLineBreak;
     lines += "Device Name: ";
-    if (nul != nullptr) {
-      lines.append(name, static_cast<std::size_t>(static_cast<const char*>(nul) - name));
-    }
+    // A name that cannot be told for sure is left out rather than shown garbled; the line
+    // still tells that a device arrived.
+    lines += DeviceInterfaceName(record, extent).value_or("");
     lines += " 12 ";
   }
   return lines;
