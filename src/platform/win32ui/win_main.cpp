@@ -14,6 +14,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
   static_cast<void>(command_line);
   using namespace salvatrix;
 
+  // Before anything touches a drive: an empty card reader, floppy or optical drive, or a
+  // failing stick, answers the program's calls with an error instead of raising the system's
+  // own box ("There is no disk in the drive") in front of the window, on every thread.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
   win32ui::Win32MessageBoxes boxes;
   // A failure outside any handler (the window cannot be created, say) is shown the same way a
   // failed handler is, and ends the program with 1.
