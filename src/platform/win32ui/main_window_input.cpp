@@ -147,6 +147,9 @@ LRESULT MainWindow::Impl::Handle(HWND window, UINT message, WPARAM wparam, LPARA
     case WM_TIMER:
       OnTimer(wparam);
       return 0;
+    case kWmDpiChanged:
+      OnDpiChanged(ReadDpiChange(wparam, lparam));
+      return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
