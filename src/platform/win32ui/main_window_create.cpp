@@ -152,8 +152,12 @@ void MainWindow::Impl::CreateControls() {
     if (child.control->Kind() == ControlKind::kListBox && child.window != nullptr) {
       const auto& list = static_cast<const ListBox&>(*child.control);
       ShowWholeList(reinterpret_cast<WindowHandle>(child.window), list);
-      if (driver_.ShowsDriveTips(list)) {
-        tips_->Add(reinterpret_cast<WindowHandle>(child.window));
+      if (driver_.ShowsDriveTips(list) &&
+          !tips_->Add(reinterpret_cast<WindowHandle>(child.window))) {
+        // The list works without its tips; whoever looks into a missing tip finds why.
+        const std::wstring why =
+            L"salvatrix: the tooltip refused the drive list " + win32::Widen(list.Name()) + L"\n";
+        ::OutputDebugStringW(why.c_str());
       }
     }
   }

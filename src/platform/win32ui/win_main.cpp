@@ -1,10 +1,12 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
 
 #include "app/dispatch.h"
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32ui/drive_descriptions.h"
 #include "platform/win32ui/main_window.h"
 #include "platform/win32ui/win32_message_boxes.h"
 
@@ -24,7 +26,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
   // failed handler is, and ends the program with 1.
   int exit_code = 1;
   DispatchHandler(boxes, [&boxes, show, &exit_code] {
-    win32::Win32DriveStrings drives;
+    // The tooltips' volume queries run off the window's thread.
+    win32ui::DriveDescriptions drives(std::make_shared<win32::Win32DriveStrings>());
     win32::Win32WindowHooks hooks;
     win32::Win32DeviceNotifications notifications;
     win32::Win32AppInfo app;
@@ -35,6 +38,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     // it mirrors the models from then on and opens showing what Form_Load put into them.
     win32ui::MainWindow window(form, boxes);
     hooks.SetMainWindow(window.Handle());
+    drives.NotifyWhenReady(window.Handle());
     boxes.SetOwner(window.Handle());
     if (!window.Dispatch([&form] { form.Form_Load(); })) {
       return;
