@@ -32,7 +32,7 @@ void PutUtf8(std::string& out, std::uint32_t c) {
     return;
   }
   const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  out += static_cast<char>((0xF00 >> extra) | (c >> (6 * extra)));
+  out += static_cast<char>(((0xFF00 >> (extra + 1)) & 0xFF) | (c >> (6 * extra)));
   for (int i = extra - 1; i >= 0; --i) {
     out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
   }
