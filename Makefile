@@ -8,7 +8,7 @@ FOLDER ?=
 # Debian packages the build and the tests need.
 DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev libgmock-dev \
         clang-format xvfb xauth exfatprogs exfat-fuse e2fsprogs \
-        g++-mingw-w64-x86-64-posix googletest wine64 wine clang libclang-rt-14-dev \
+        g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 wine clang libclang-rt-14-dev \
         udev udisks2 dbus libsystemd-dev \
         fontconfig fonts-dejavu-core fonts-liberation2 rsync strace libxcb1-dev libxcb-xtest0-dev
 
@@ -58,9 +58,15 @@ test-asan: deps
 	ctest --preset asan -j $(JOBS)
 
 # The Windows program, cross-built with mingw-w64: build/windows/salvatrix.exe. The option is
-# named so that a build folder once configured without the window gets it back.
-windows: deps
-	cmake --preset windows -DSALVATRIX_NO_WIN32UI=OFF
+# named so that a build folder once configured without the window gets it back. Its tests
+# inject arrivals through wine's plug-and-play service, described in wine's own source.
+PLUGPLAY_IDL := build/wine-plugplay/plugplay.idl
+
+$(PLUGPLAY_IDL):
+	tests/platform/win32ui/fetch_plugplay_idl.sh $@
+
+windows: deps $(PLUGPLAY_IDL)
+	cmake --preset windows -DSALVATRIX_NO_WIN32UI=OFF -DSALVATRIX_PLUGPLAY_IDL=$(CURDIR)/$(PLUGPLAY_IDL)
 	cmake --build --preset windows -j $(JOBS)
 
 # Its tests run under wine, one program at a time; the window tests need a display.

@@ -1,6 +1,6 @@
-// The arrival records the window procedure decodes: arbitrary bytes and extents against a
-// reference decoder written from the record layouts, and the records the Linux watchers build
-// read back through the same decoding.
+// The arrival records the window procedure decodes: arbitrary bytes against a reference
+// decoder written from the record layouts, and the records the Linux watchers build read back
+// through the same decoding.
 //
 // The first input byte picks the case: even, the rest is a notification record of exactly its
 // own length; odd, the rest is a device name (or, when that byte is 1, a volume letter) for
@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,37 +25,122 @@ namespace {
 const std::string kArrivalLine = "\r\nwParam = DBT_DEVICEARRIVAL 05 ";
 const std::string kVolumeLine = "\r\nDevice Type: DBT_DEVTYP_VOLUME 08 ";
 
+// Code points to UTF-8, and back: nothing when the bytes are not strict UTF-8.
+void PutUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+    return;
+  }
+  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out += static_cast<char>(((0xFF00 >> (extra + 1)) & 0xFF) | (c >> (6 * extra)));
+  for (int i = extra - 1; i >= 0; --i) {
+    out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+  }
+}
+
+std::optional<std::vector<std::uint32_t>> CodePoints(std::string_view utf8) {
+  std::vector<std::uint32_t> points;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const auto lead = static_cast<std::uint8_t>(utf8[at]);
+    const int extra = lead < 0x80 ? 0 : lead < 0xC0 ? -1 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+    if (extra < 0 || lead >= 0xF8 || (extra > 0 && at + extra >= utf8.size())) {
+      return std::nullopt;
+    }
+    std::uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int i = 1; i <= extra; ++i) {
+      const auto next = static_cast<std::uint8_t>(utf8[at + i]);
+      if ((next & 0xC0) != 0x80) {
+        return std::nullopt;
+      }
+      c = c << 6 | (next & 0x3F);
+    }
+    std::string again;
+    PutUtf8(again, c);
+    if (again != utf8.substr(at, extra + 1) || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+      return std::nullopt;  // overlong, a surrogate, or past Unicode
+    }
+    points.push_back(c);
+    at += extra + 1;
+  }
+  return points;
+}
+
+bool Control(std::uint32_t c) {
+  return c < 32 || c == 127;
+}
+
 // DEV_BROADCAST_HDR: size, device type, reserved, little-endian 32-bit each. A volume
-// (type 2) is told by its header alone. A device interface (type 5), as
-// DEV_BROADCAST_DEVICEINTERFACE_A, has its class GUID at 12 and its NUL-ended ANSI name at
-// 28; the program copies at most 1052 bytes of it, and no more than the size field gives (a
-// negative size, as the signed field reads, gives none), into a zeroed record, and takes
-// the name up to the first NUL of the 1024 name bytes, or nothing when there is none.
+// (type 2) is told by its header alone. A device interface (type 5) has its class GUID at 12
+// and its name at 28, and only the bytes up to its size field count, all of which must be
+// there. The name is 8-bit (DEV_BROADCAST_DEVICEINTERFACE_A) when the size field ends the
+// record at the name's one NUL, 1024 bytes at most: UTF-8, or Latin-1 where it is none.
+// Otherwise the record must be UTF-16 (DEV_BROADCAST_DEVICEINTERFACE_W) of an even size with
+// a NUL unit among its first 1024 units and whole surrogate pairs before it. A name with a
+// control character, or one that fits neither layout, is shown empty.
+std::string ReferenceName(const std::vector<std::uint8_t>& record) {
+  if (record.size() < 28) {
+    return {};
+  }
+  const auto size = static_cast<std::int32_t>(record[0] | record[1] << 8 | record[2] << 16 |
+                                              static_cast<std::uint32_t>(record[3]) << 24);
+  if (size <= 28 || static_cast<std::size_t>(size) > record.size()) {
+    return {};
+  }
+  const std::vector<std::uint8_t> name(record.begin() + 28, record.begin() + size);
+  std::vector<std::uint32_t> points;
+  if (name.size() <= 1024 && std::count(name.begin(), name.end(), 0) == 1 && name.back() == 0) {
+    const std::string bytes(name.begin(), name.end() - 1);
+    if (auto utf8 = CodePoints(bytes)) {
+      points = *utf8;
+    } else {
+      points.assign(name.begin(), name.end() - 1);
+    }
+  } else {
+    if (name.size() % 2 != 0) {
+      return {};
+    }
+    bool ended = false;
+    for (std::size_t i = 0; i < std::min<std::size_t>(name.size() / 2, 1024) && !ended; ++i) {
+      const std::uint32_t unit = name[2 * i] | name[2 * i + 1] << 8;
+      const std::uint32_t next =
+          2 * i + 3 < name.size() ? name[2 * i + 2] | name[2 * i + 3] << 8 : 0;
+      ended = unit == 0;
+      if (ended) {
+        break;
+      }
+      if (unit >= 0xD800 && unit < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+        points.push_back(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+        ++i;
+      } else if (unit >= 0xD800 && unit < 0xE000) {
+        return {};
+      } else {
+        points.push_back(unit);
+      }
+    }
+    if (!ended) {
+      return {};
+    }
+  }
+  std::string utf8;
+  for (const std::uint32_t c : points) {
+    if (Control(c)) {
+      return {};
+    }
+    PutUtf8(utf8, c);
+  }
+  return utf8;
+}
+
 std::string ReferenceLines(const std::vector<std::uint8_t>& record) {
   const auto byte = [&record](std::size_t at) -> std::uint32_t {
     return at < record.size() ? record[at] : 0;
   };
-  const auto int32 = [&byte](std::size_t at) {
-    return static_cast<std::int32_t>(byte(at) | byte(at + 1) << 8 | byte(at + 2) << 16 |
-                                     byte(at + 3) << 24);
-  };
+  const std::uint32_t type = byte(4) | byte(5) << 8 | byte(6) << 16 | byte(7) << 24;
   std::string lines = kArrivalLine;
-  const std::int32_t type = int32(4);
   if (type == 2) {
     lines += kVolumeLine;
   } else if (type == 5) {
-    const std::int32_t size = int32(0);
-    const std::size_t copied = size <= 0 ? 0 : std::min<std::size_t>(size, 1052);
-    std::string name;
-    bool ended = false;
-    for (std::size_t at = 28; at < 28 + 1024 && !ended; ++at) {
-      const std::uint32_t value = at < copied ? byte(at) : 0;
-      ended = value == 0;
-      if (!ended) {
-        name += static_cast<char>(value);
-      }
-    }
-    lines += "\r\nDevice Name: " + (ended ? name : std::string()) + " 12 ";
+    lines += "\r\nDevice Name: " + ReferenceName(record) + " 12 ";
   }
   return lines;
 }
@@ -82,14 +168,14 @@ void CheckLinuxRecords(std::uint8_t selector, std::string_view payload) {
   }
   const std::vector<std::uint8_t> record = posix::DeviceInterfaceRecord(payload);
   CheckRecord(record);
-  // A name up to 1023 bytes reaches the log whole, up to its first NUL; a longer one leaves
-  // no NUL among the 1024 name bytes unless it holds one there.
-  std::string_view expected = payload.substr(0, payload.find('\0'));
-  if (payload.size() > posix::kMaxDeviceNameBytes && expected.size() >= kDeviceNameChars) {
-    expected = {};
+  // A name as the watchers make them (UTF-8, no control character, up to 1023 bytes) reaches
+  // the log whole.
+  const auto points = CodePoints(payload);
+  if (points && payload.size() <= posix::kMaxDeviceNameBytes &&
+      std::none_of(points->begin(), points->end(), Control)) {
+    FUZZ_CHECK(DecodeExact(record) ==
+               kArrivalLine + "\r\nDevice Name: " + std::string(payload) + " 12 ");
   }
-  FUZZ_CHECK(DecodeExact(record) ==
-             kArrivalLine + "\r\nDevice Name: " + std::string(expected) + " 12 ");
 }
 
 }  // namespace

@@ -3,35 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "controls/controls.h"
+#include "platform/little_endian.h"
 #include "platform/message_boxes.h"
 
 namespace salvatrix {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
-constexpr std::size_t kNameOffset = 28;
-
-std::int32_t ReadInt32(const std::uint8_t* bytes) {
-  std::int32_t value = 0;
-  std::memcpy(&value, bytes, sizeof value);
-  return value;
-}
-
-// Copies count bytes of the notification into a zeroed buffer, never reading past extent.
-template <std::size_t kSize>
-std::array<std::uint8_t, kSize> CopyRecord(const std::uint8_t* record, std::size_t extent,
-                                           std::size_t count) {
-  std::array<std::uint8_t, kSize> copy{};
-  const std::size_t readable = record == nullptr ? 0 : std::min({count, extent, kSize});
-  if (readable > 0) {
-    std::memcpy(copy.data(), record, readable);
-  }
-  return copy;
-}
 
 }  // namespace
 
@@ -39,22 +20,21 @@ std::string ArrivalLogLines(const std::uint8_t* record, std::size_t extent) {
   std::string lines;
   lines += kLineBreak;
   lines += "wParam = DBT_DEVICEARRIVAL 05 ";
-  const auto header = CopyRecord<kArrivalHeaderBytes>(record, extent, kArrivalHeaderBytes);
-  const std::int32_t device_type = ReadInt32(header.data() + 4);
+  // A header cut short reads as zeros beyond its end.
+  std::array<std::uint8_t, kArrivalHeaderBytes> header{};
+  if (record != nullptr) {
+    std::memcpy(header.data(), record, std::min(extent, header.size()));
+  }
+  const std::int32_t device_type = ReadLittleEndian32(header.data() + 4);
   if (device_type == kDbtDevtypVolume) {
     lines += kLineBreak;
     lines += "Device Type: DBT_DEVTYP_VOLUME 08 ";
   } else if (device_type == kDbtDevtypDeviceInterface) {
-    const std::int32_t size = ReadInt32(header.data());
-    const std::size_t wanted = size < 0 ? 0 : static_cast<std::size_t>(size);
-    const auto copy = CopyRecord<kDeviceInterfaceRecordBytes>(record, extent, wanted);
-    const char* name = reinterpret_cast<const char*>(copy.data() + kNameOffset);
-    const void* nul = std::memchr(name, '\0', kDeviceNameChars);
     lines += kLineBreak;
     lines += "Device Name: ";
-    if (nul != nullptr) {
-      lines.append(name, static_cast<std::size_t>(static_cast<const char*>(nul) - name));
-    }
+    // A name that cannot be told for sure is left out rather than shown garbled; the line
+    // still tells that a device arrived.
+    lines += DeviceInterfaceName(record, extent).value_or("");
     lines += " 12 ";
   }
   return lines;
@@ -62,10 +42,8 @@ std::string ArrivalLogLines(const std::uint8_t* record, std::size_t extent) {
 
 NotificationFilter DeviceInterfaceFilter() {
   NotificationFilter filter{};
-  const std::int32_t size = static_cast<std::int32_t>(filter.size());
-  const std::int32_t type = kDbtDevtypDeviceInterface;
-  std::memcpy(filter.data(), &size, sizeof size);
-  std::memcpy(filter.data() + 4, &type, sizeof type);
+  PutLittleEndian32(filter.data(), static_cast<std::uint32_t>(filter.size()));
+  PutLittleEndian32(filter.data() + 4, kDbtDevtypDeviceInterface);
   return filter;
 }
 

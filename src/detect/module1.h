@@ -13,15 +13,25 @@ namespace salvatrix {
 class MessageBoxes;
 class TextBox;
 
-/// Bytes of a DEV_BROADCAST_HDR, and of the program's copy of a device-interface arrival.
+/// Bytes of a DEV_BROADCAST_HDR; characters of a device name, its NUL included, at most.
 inline constexpr std::size_t kArrivalHeaderBytes = 12;
-inline constexpr std::size_t kDeviceInterfaceRecordBytes = 1052;
 inline constexpr std::size_t kDeviceNameChars = 1024;
 
 /// The lines an arrival adds to the detection log, each led by CR LF: the arrival line, then a
-/// volume line or a device-name line for those two device types. record points to the
-/// notification; no more than extent bytes are read from it, and bytes beyond read as zero.
+/// volume line or a device-name line for those two device types (with an empty name where
+/// DeviceInterfaceName has none). record points to the notification; no more than extent
+/// bytes are read from it, and bytes beyond read as zero.
 std::string ArrivalLogLines(const std::uint8_t* record, std::size_t extent);
+
+/// The name of a device-interface arrival, in UTF-8, decoded by the record's own layout: its
+/// size field (dbcc_size) ends an 8-bit record (DEV_BROADCAST_DEVICEINTERFACE_A, as the Linux
+/// watchers build it) right after the name's NUL; anything else is a UTF-16 record
+/// (DEV_BROADCAST_DEVICEINTERFACE_W, what Windows gives a Unicode window) of an even size with
+/// a NUL unit among its first kDeviceNameChars units. 8-bit bytes that are not UTF-8 are read
+/// as Latin-1. Nothing (std::nullopt) for a name that cannot be told for sure: a size that
+/// leaves no room for a NUL or reaches past extent, an odd-sized record that is not an 8-bit
+/// one, no NUL, a lone surrogate, or a control character in the name.
+std::optional<std::string> DeviceInterfaceName(const std::uint8_t* record, std::size_t extent);
 
 /// The notification filter: 32 zero bytes but for the size field (32) and the device type (5).
 NotificationFilter DeviceInterfaceFilter();

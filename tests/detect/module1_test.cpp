@@ -38,35 +38,91 @@ std::vector<std::uint8_t> Record(std::int32_t size_field, std::int32_t type, std
   return bytes;
 }
 
-TEST(ArrivalLogLinesTest, DecodesRecordsWithoutReadingPastThem) {
+// A DEV_BROADCAST_DEVICEINTERFACE_W as Windows hands it to a Unicode window: the size field
+// counts the name's NUL unit and any padding after it.
+std::vector<std::uint8_t> WideRecord(std::u16string_view name, std::size_t padding = 0,
+                                     std::int32_t size_change = 0) {
+  std::vector<std::uint8_t> bytes = Record(0, 5, 28 + 2 * (name.size() + 1) + padding);
+  PutInt32(bytes, 0, static_cast<std::int32_t>(bytes.size()) + size_change);
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    bytes[28 + 2 * i] = static_cast<std::uint8_t>(name[i] & 0xFF);
+    bytes[28 + 2 * i + 1] = static_cast<std::uint8_t>(name[i] >> 8);
+  }
+  return bytes;
+}
+
+// An 8-bit record sized to end with its name's NUL, as the Linux watchers build it.
+std::vector<std::uint8_t> NarrowRecord(std::string_view name) {
+  const auto size = static_cast<std::int32_t>(28 + name.size() + 1);
+  return Record(size, 5, static_cast<std::size_t>(size), name);
+}
+
+TEST(ArrivalLogLinesTest, DecodesRecordsByTheirOwnLayoutWithoutReadingPastThem) {
   struct Case {
     const char* what;
     std::vector<std::uint8_t> record;
-    std::string expected;
+    std::string name;  // the device-name line's name; unused for other device types
   };
-  std::vector<std::uint8_t> no_nul = Record(2000, 5, 1052);
+  std::vector<std::uint8_t> no_nul = Record(1052, 5, 1052);
   std::fill(no_nul.begin() + 28, no_nul.end(), 'x');
-  std::vector<std::uint8_t> name_1023 = Record(1052, 5, 1052);
-  std::fill(name_1023.begin() + 28, name_1023.end() - 1, 'n');
+  const std::u16string usb =
+      u"\\\\?\\USBSTOR#Disk&Ven_SanDisk&Prod_Cruzer_Blade&Rev_1.00#4C530001&0#"
+      u"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+  const std::string usb_utf8 =
+      "\\\\?\\USBSTOR#Disk&Ven_SanDisk&Prod_Cruzer_Blade&Rev_1.00#4C530001&0#"
+      "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
   const std::string arrival(kArrival);
   const std::vector<Case> cases = {
-      {"volume", Record(20, 2, 20), arrival + "\r\nDevice Type: DBT_DEVTYP_VOLUME 08 "},
-      {"interface", Record(32, 5, 32, "ABC"), arrival + "\r\nDevice Name: ABC 12 "},
-      {"port", Record(12, 3, 12), arrival},
-      {"size larger than the record", Record(2000, 5, 40, "USB\\VID_0781"),
-       arrival + "\r\nDevice Name: USB\\VID_0781 12 "},
-      {"no NUL in 1024 characters", no_nul, arrival + "\r\nDevice Name:  12 "},
-      {"name of 1023 characters", name_1023,
-       arrival + "\r\nDevice Name: " + std::string(1023, 'n') + " 12 "},
-      {"size smaller than the header", Record(4, 5, 40, "cut"), arrival + "\r\nDevice Name:  12 "},
-      {"negative size", Record(-1, 5, 40, "neg"), arrival + "\r\nDevice Name:  12 "},
-      {"record shorter than a header", Record(0, 2, 6), arrival},
-      {"no record", {}, arrival},
+      {"8-bit name", NarrowRecord("ABC"), "ABC"},
+      {"8-bit UTF-8 name", NarrowRecord("/dev/sdb Über Stick 中"), "/dev/sdb Über Stick 中"},
+      {"8-bit bytes that are no UTF-8 read as Latin-1", NarrowRecord("Caf\xE9 \xFF"), "Café ÿ"},
+      {"8-bit empty name", NarrowRecord(""), ""},
+      {"8-bit name of 1023 characters", NarrowRecord(std::string(1023, 'n')),
+       std::string(1023, 'n')},
+      {"8-bit name of 1024 characters", NarrowRecord(std::string(1024, 'n')), ""},
+      {"8-bit name with a line break", NarrowRecord("a\r\nwParam"), ""},
+      {"UTF-16 name, sized to its NUL", WideRecord(usb), usb_utf8},
+      {"UTF-16 name with padding after its NUL", WideRecord(usb, 4), usb_utf8},
+      {"UTF-16 non-ASCII name", WideRecord(u"Stick \u00C9 \u4E2D \U0001F600"),
+       "Stick É 中 \U0001F600"},
+      {"UTF-16 one-letter name", WideRecord(u"A"), "A"},
+      {"UTF-16 empty name", WideRecord(u""), ""},
+      {"UTF-16 record of an odd size", WideRecord(u"ABCD", 1), ""},
+      {"UTF-16 lone high surrogate",
+       WideRecord(u"A\xD83D"
+                  u"B"),
+       ""},
+      {"UTF-16 lone low surrogate", WideRecord(u"A\xDE00"), ""},
+      {"UTF-16 high surrogate last", WideRecord(u"AB\xD83D"), ""},
+      {"UTF-16 name with a line break", WideRecord(u"a\nb"), ""},
+      {"UTF-16 NUL beyond the size field", WideRecord(u"USB\\VID_0781", 0, -2), ""},
+      {"size beyond the record", WideRecord(u"USB\\VID_0781", 0, 2), ""},
+      {"size beyond the record, 8-bit", Record(2000, 5, 40, "USB\\VID_0781"), ""},
+      {"no NUL in 1024 characters", no_nul, ""},
+      {"size smaller than the header", Record(4, 5, 40, "cut"), ""},
+      {"negative size", Record(-1, 5, 40, "neg"), ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     // An exact-size heap copy, so that a read past it is caught by the address sanitizer.
-    std::vector<std::uint8_t> exact(c.record);
+    const std::vector<std::uint8_t> exact(c.record);
+    EXPECT_EQ(ArrivalLogLines(exact.data(), exact.size()),
+              arrival + "\r\nDevice Name: " + c.name + " 12 ");
+  }
+
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> record;
+    std::string expected;
+  } others[] = {
+      {"volume", Record(20, 2, 20), arrival + "\r\nDevice Type: DBT_DEVTYP_VOLUME 08 "},
+      {"port", Record(12, 3, 12), arrival},
+      {"record shorter than a header", Record(0, 2, 6), arrival},
+      {"no record", {}, arrival},
+  };
+  for (const auto& c : others) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::uint8_t> exact(c.record);
     EXPECT_EQ(ArrivalLogLines(exact.empty() ? nullptr : exact.data(), exact.size()), c.expected);
   }
 }

@@ -43,16 +43,13 @@ std::string Win32DriveStrings::DescribeDrive(std::string_view root) const {
   if (text.empty()) {
     return text;
   }
-  // A drive without a medium (an empty card reader) must not bring up the system's
-  // "insert a disk" box while a tooltip is being made.
-  DWORD previous_mode = 0;
-  ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
+  // A drive without a medium (an empty card reader) answers with an error rather than the
+  // system's "insert a disk" box: WinMain has set the process's error mode for that.
   std::array<wchar_t, MAX_PATH + 1> label{};
   std::array<wchar_t, MAX_PATH + 1> file_system{};
   const BOOL has_volume = ::GetVolumeInformationW(
       path.c_str(), label.data(), static_cast<DWORD>(label.size()), nullptr, nullptr, nullptr,
       file_system.data(), static_cast<DWORD>(file_system.size()));
-  ::SetThreadErrorMode(previous_mode, nullptr);
   if (has_volume && file_system[0] != L'\0') {
     text += " (" + Narrow(file_system.data()) + ")";
   }

@@ -29,7 +29,8 @@ class Win32DriveStrings final : public DriveStrings {
 /// Window subclassing with GetWindowLongPtrW / SetWindowLongPtrW (GWLP_WNDPROC) and
 /// CallWindowProcW. Procedures made here are real window procedures (a few at most) that take
 /// their messages in Unicode form, so a Unicode window stays one while hooked and its texts
-/// pass whole. The record of a device-interface arrival keeps the form it was registered for.
+/// pass whole. Windows hands such a window the UTF-16 form of a device-interface arrival,
+/// whichever form the registration was made with.
 class Win32WindowHooks final : public WindowHooks {
  public:
   Win32WindowHooks();

@@ -66,9 +66,14 @@ class MeasuringDc final {
 
 /// Pixels a check box takes before its text: the box, drawn 12 pixels at 96 dpi plus its
 /// border, and half a digit's width of gap, plus the pixel left for the focus rectangle.
-int CheckBoxIndent(HDC dc) {
-  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSX);
-  const int box = std::max(::GetSystemMetrics(SM_CXMENUCHECK), ::MulDiv(12, dpi, 96) + 1);
+int CheckBoxIndent(HDC dc, int dpi) {
+  const int screen_dpi = ::GetDeviceCaps(dc, LOGPIXELSX);
+  if (dpi <= 0) {
+    dpi = screen_dpi;
+  }
+  // The system's metric is for the screen's DPI; a window on another monitor scales it.
+  const int box = std::max(::MulDiv(::GetSystemMetrics(SM_CXMENUCHECK), dpi, screen_dpi),
+                           ::MulDiv(12, dpi, 96) + 1);
   INT digit = 0;
   ::GetCharWidth32W(dc, L'0', L'0', &digit);
   return box + digit / 2 + 1;
@@ -149,14 +154,14 @@ std::vector<CaptionRoom> ListEntryRooms(WindowHandle list) {
   return rooms;
 }
 
-bool CaptionFits(std::uintptr_t font, const CaptionRoom& caption) {
+bool CaptionFits(std::uintptr_t font, const CaptionRoom& caption, int dpi_x) {
   const MeasuringDc dc(ToHfont(font));
   if (dc.get() == nullptr) {
     return false;
   }
   int width = caption.width;
   if (caption.kind == CaptionRoom::Kind::kCheck) {
-    width -= CheckBoxIndent(dc.get());
+    width -= CheckBoxIndent(dc.get(), dpi_x);
   }
   if (width <= 0) {
     return false;
@@ -175,7 +180,7 @@ bool CaptionFits(std::uintptr_t font, const CaptionRoom& caption) {
 }
 
 CaptionFont::CaptionFont(std::wstring face, double points, int dpi,
-                         const std::vector<CaptionRoom>& captions)
+                         const std::vector<CaptionRoom>& captions, int dpi_x)
     : face_(std::move(face)) {
   const int smallest =
       std::min(PixelsForPoints(kSmallestFontPoints, dpi), PixelsForPoints(points, dpi));
@@ -187,8 +192,9 @@ CaptionFont::CaptionFont(std::wstring face, double points, int dpi,
     }
     const auto handle = reinterpret_cast<std::uintptr_t>(font);
     const bool fits =
-        std::all_of(captions.begin(), captions.end(),
-                    [handle](const CaptionRoom& caption) { return CaptionFits(handle, caption); });
+        std::all_of(captions.begin(), captions.end(), [handle, dpi_x](const CaptionRoom& caption) {
+          return CaptionFits(handle, caption, dpi_x);
+        });
     if (font_ != 0) {
       ::DeleteObject(ToHfont(font_));
     }

@@ -38,17 +38,20 @@ std::vector<CaptionRoom> ListEntryRooms(WindowHandle list);
 
 /// Whether caption, drawn in font (an HFONT), stays inside its room: one line no wider and no
 /// taller than it, or text broken between words whose lines fill neither more than its width
-/// nor more than its height. A check box's box and the gap beside it come off its width first.
-bool CaptionFits(std::uintptr_t font, const CaptionRoom& caption);
+/// nor more than its height. A check box's box and the gap beside it, drawn at dpi_x (the
+/// screen's when 0), come off its width first.
+bool CaptionFits(std::uintptr_t font, const CaptionRoom& caption, int dpi_x = 0);
 
 /// The font a window's controls draw their captions in: face at points, shrunk one pixel at a
 /// time while some caption does not fit, but never below kSmallestFontPoints. Owns the GDI font,
 /// which must outlive the controls that show it.
 class CaptionFont final {
  public:
-  /// dpi is the screen's vertical pixels per inch. When no font can be made at all, Handle() is
-  /// 0 and the controls keep the system's font.
-  CaptionFont(std::wstring face, double points, int dpi, const std::vector<CaptionRoom>& captions);
+  /// dpi is the window's vertical pixels per inch, dpi_x its horizontal ones (0: the
+  /// screen's). When no font can be made at all, Handle() is 0 and the controls keep the
+  /// system's font.
+  CaptionFont(std::wstring face, double points, int dpi, const std::vector<CaptionRoom>& captions,
+              int dpi_x = 0);
   ~CaptionFont();
   CaptionFont(const CaptionFont&) = delete;
   CaptionFont& operator=(const CaptionFont&) = delete;

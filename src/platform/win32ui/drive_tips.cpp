@@ -3,6 +3,7 @@
 #include <windows.h>
 // windows.h first: commctrl.h needs its types.
 #include <commctrl.h>
+#include <shlwapi.h>
 
 #include <map>
 #include <string>
@@ -30,6 +31,26 @@ int RowUnderMouse(HWND list) {
   return HIWORD(hit) != 0 ? -1 : static_cast<int>(LOWORD(hit));
 }
 
+using DllGetVersionCall = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
+
+/// The TTTOOLINFOW size the loaded common controls take. Version 6 (what the manifest asks for)
+/// knows the whole structure; version 5 refuses TTM_ADDTOOLW with any size past lParam (wine's
+/// comctl32 tooltips test, test_TTM_ADDTOOL, runs that on Windows). Nothing here needs the
+/// later field.
+UINT ToolInfoSize() {
+  DWORD major = 5;
+  if (HMODULE controls = ::GetModuleHandleW(L"comctl32.dll")) {
+    const auto get_version = reinterpret_cast<DllGetVersionCall>(
+        reinterpret_cast<void*>(::GetProcAddress(controls, "DllGetVersion")));
+    DLLVERSIONINFO version{};
+    version.cbSize = sizeof version;
+    if (get_version != nullptr && SUCCEEDED(get_version(&version))) {
+      major = version.dwMajorVersion;
+    }
+  }
+  return major >= 6 ? sizeof(TTTOOLINFOW) : TTTOOLINFOW_V2_SIZE;
+}
+
 }  // namespace
 
 class DriveTips::Impl {
@@ -45,29 +66,63 @@ class DriveTips::Impl {
       throw Failure("The drive tooltip cannot be created: error " +
                     std::to_string(::GetLastError()));
     }
+    ::SetWindowSubclass(tooltip_, &Impl::TooltipProcedure, kSubclassId,
+                        reinterpret_cast<DWORD_PTR>(this));
   }
 
   ~Impl() {
     for (const auto& [list, row] : rows_) {
       ::RemoveWindowSubclass(list, &Impl::ListProcedure, kSubclassId);
     }
+    ::RemoveWindowSubclass(tooltip_, &Impl::TooltipProcedure, kSubclassId);
     ::DestroyWindow(tooltip_);
   }
 
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
 
-  void Add(HWND list) {
+  bool Add(HWND list) {
     TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
+    tool.cbSize = ToolInfoSize();
     // The tooltip watches the list's mouse itself and asks the owner for each text.
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = owner_;
     tool.uId = reinterpret_cast<UINT_PTR>(list);
     tool.lpszText = LPSTR_TEXTCALLBACKW;
-    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) == FALSE) {
+      return false;
+    }
     rows_[list] = -1;
     ::SetWindowSubclass(list, &Impl::ListProcedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    return true;
+  }
+
+  /// A disabled window takes no mouse input: its parent gets the moves, and here they reach
+  /// the tooltip as the list's own.
+  void OwnerMouseMove() {
+    POINT at{};
+    ::GetCursorPos(&at);
+    HWND list = ListAt(at);
+    HWND over = list != nullptr && ::IsWindowEnabled(list) == FALSE ? list : owner_;
+    if (over == list) {
+      const auto found = rows_.find(list);
+      if (found->second != RowUnderMouse(list)) {
+        found->second = RowUnderMouse(list);
+        Rearm(list);
+        return;
+      }
+    }
+    Relay(over, at);
+  }
+
+  void Refresh() {
+    if (asked_ == nullptr || ::IsWindow(asked_) == FALSE) {
+      return;
+    }
+    const auto found = rows_.find(asked_);
+    if (found != rows_.end() && found->second >= 0 && found->second == RowUnderMouse(asked_)) {
+      Rearm(asked_);
+    }
   }
 
   bool Answer(LPARAM lparam, const TipFor& tip) {
@@ -78,6 +133,7 @@ class DriveTips::Impl {
     const auto list = reinterpret_cast<HWND>(request->hdr.idFrom);
     const int row = RowUnderMouse(list);
     rows_[list] = row;
+    asked_ = list;
     text_ = win32::Widen(tip(row));
     request->lpszText = text_.data();
     request->hinst = nullptr;
@@ -95,16 +151,64 @@ class DriveTips::Impl {
       const auto found = self->rows_.find(list);
       if (found != self->rows_.end() && found->second != RowUnderMouse(list)) {
         found->second = RowUnderMouse(list);
-        ::SendMessageW(self->tooltip_, TTM_POP, 0, 0);
+        self->Rearm(list);
       }
     }
     return ::DefSubclassProc(list, message, wparam, lparam);
   }
 
+  /// Takes the tip down and has the tooltip start over for list, as if the mouse had just come
+  /// onto it: a tooltip starts its wait for a tool only when the mouse enters one, so a move
+  /// over the owner (no tool) comes first.
+  void Rearm(HWND list) {
+    ::SendMessageW(tooltip_, TTM_POP, 0, 0);
+    POINT at{};
+    ::GetCursorPos(&at);
+    Relay(owner_, at);
+    Relay(list, at);
+  }
+
+  void Relay(HWND window, POINT at) {
+    POINT local = at;
+    ::ScreenToClient(window, &local);
+    MSG move{window,
+             WM_MOUSEMOVE,
+             0,
+             MAKELPARAM(local.x, local.y),
+             static_cast<DWORD>(::GetMessageTime()),
+             at};
+    ::SendMessageW(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&move));
+  }
+
+  /// The list of these tips at a point of the screen, disabled ones included, or nullptr.
+  HWND ListAt(POINT at) const {
+    HWND under = ::WindowFromPoint(at);
+    if (under == owner_) {
+      POINT local = at;
+      ::ScreenToClient(owner_, &local);
+      under = ::ChildWindowFromPointEx(owner_, local, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    }
+    return rows_.count(under) != 0 ? under : nullptr;
+  }
+
+  /// The tooltip asks which window is under the mouse before it shows a tip; the system's
+  /// answer for a disabled list would be its parent.
+  static LRESULT CALLBACK TooltipProcedure(HWND tooltip, UINT message, WPARAM wparam, LPARAM lparam,
+                                           UINT_PTR id, DWORD_PTR data) {
+    static_cast<void>(id);
+    if (message == TTM_WINDOWFROMPOINT && lparam != 0) {
+      if (HWND list = reinterpret_cast<Impl*>(data)->ListAt(*reinterpret_cast<POINT*>(lparam))) {
+        return reinterpret_cast<LRESULT>(list);
+      }
+    }
+    return ::DefSubclassProc(tooltip, message, wparam, lparam);
+  }
+
   HWND owner_;
   HWND tooltip_ = nullptr;
-  /// The row each list's tip was last asked for.
+  /// The row each list's tip was last asked for, and the list asked about last.
   std::map<HWND, int> rows_;
+  HWND asked_ = nullptr;
   /// The text the tooltip shows; it reads it after Answer has returned.
   std::wstring text_;
 };
@@ -113,8 +217,16 @@ DriveTips::DriveTips(WindowHandle owner) : impl_(std::make_unique<Impl>(ToHwnd(o
 
 DriveTips::~DriveTips() = default;
 
-void DriveTips::Add(WindowHandle list) {
-  impl_->Add(ToHwnd(list));
+bool DriveTips::Add(WindowHandle list) {
+  return impl_->Add(ToHwnd(list));
+}
+
+void DriveTips::Refresh() {
+  impl_->Refresh();
+}
+
+void DriveTips::OwnerMouseMove() {
+  impl_->OwnerMouseMove();
 }
 
 bool DriveTips::Answer(std::intptr_t lparam, const TipFor& tip) {

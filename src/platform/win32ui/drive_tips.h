@@ -20,8 +20,17 @@ class DriveTips final {
   DriveTips(const DriveTips&) = delete;
   DriveTips& operator=(const DriveTips&) = delete;
 
-  /// Shows tips over a list box, a child of the owner.
-  void Add(WindowHandle list);
+  /// Shows tips over a list box, a child of the owner. Returns false when the tooltip refuses
+  /// the list (the list then shows no tips).
+  [[nodiscard]] bool Add(WindowHandle list);
+
+  /// The owner's WM_MOUSEMOVE: a disabled list takes no mouse input of its own, so its tips
+  /// follow the moves its parent gets.
+  void OwnerMouseMove();
+
+  /// A text the tooltip found empty may have come since: with the mouse still over the entry
+  /// it last asked about, the tooltip asks again.
+  void Refresh();
 
   /// The text a tooltip asks for, for the row of the list under the mouse (-1 for none); the
   /// empty text shows no tip.

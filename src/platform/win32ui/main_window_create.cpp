@@ -75,17 +75,61 @@ ChildStyle StyleFor(const Control& control) {
 
 void MainWindow::Impl::CreateMainWindow() {
   RegisterWindowClass(kClassName, &OwnedProcedure<Impl>, FormBrush(), "main window");
-  RECT frame{0, 0, TwipsToPixels(Form1::kClientWidth, dpi_.x),
-             TwipsToPixels(Form1::kClientHeight, dpi_.y)};
-  ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+  const FrameSize frame =
+      FrameForClient(TwipsToPixels(Form1::kClientWidth, dpi_.x),
+                     TwipsToPixels(Form1::kClientHeight, dpi_.y), kStyle, 0, dpi_);
   const std::wstring caption = win32::Widen(Form1::kCaption);
   // WM_NCCREATE keeps the window's handle in window_.
   ::CreateWindowExW(0, kClassName, caption.c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                    frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                    ::GetModuleHandleW(nullptr), this);
+                    frame.width, frame.height, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) {
     throw Failure("The main window cannot be created: error " + std::to_string(::GetLastError()));
   }
+  // The system places the window where it likes, and that monitor may have a DPI of its own.
+  const ScreenDpi placed = WindowDpi(reinterpret_cast<WindowHandle>(window_));
+  if (placed != dpi_) {
+    dpi_ = placed;
+    const FrameSize resized =
+        FrameForClient(TwipsToPixels(Form1::kClientWidth, dpi_.x),
+                       TwipsToPixels(Form1::kClientHeight, dpi_.y), kStyle, 0, dpi_);
+    ::SetWindowPos(window_, nullptr, 0, 0, resized.width, resized.height,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void MainWindow::Impl::OnDpiChanged(const DpiChange& change) {
+  dpi_ = change.dpi;
+  // The system's proposal keeps the window where the user dragged it, at the new size.
+  ::SetWindowPos(window_, nullptr, change.left, change.top, change.width, change.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceChildren();
+  ChooseFont();
+  ::InvalidateRect(window_, nullptr, TRUE);
+}
+
+void MainWindow::Impl::PlaceChildren() {
+  for (const Child& child : children_) {
+    if (child.window != nullptr) {
+      const Geometry& place = child.control->Place();
+      ::SetWindowPos(child.window, nullptr, TwipsToPixels(place.left, dpi_.x),
+                     TwipsToPixels(place.top, dpi_.y), TwipsToPixels(place.width, dpi_.x),
+                     TwipsToPixels(place.height, dpi_.y), SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+  }
+}
+
+void MainWindow::Impl::ChooseFont() {
+  // Chosen once the captions are in place: a caption set later (a status, say) is whatever
+  // length it is. The old font goes only once no child shows it any more.
+  auto font =
+      std::make_unique<CaptionFont>(FormFace(), kFormFontPoints, dpi_.y,
+                                    CaptionRooms(reinterpret_cast<WindowHandle>(window_)), dpi_.x);
+  for (const Child& child : children_) {
+    if (child.window != nullptr && font->Handle() != 0) {
+      ::SendMessageW(child.window, WM_SETFONT, static_cast<WPARAM>(font->Handle()), TRUE);
+    }
+  }
+  font_ = std::move(font);
 }
 
 void MainWindow::Impl::CreateControls() {
@@ -108,20 +152,16 @@ void MainWindow::Impl::CreateControls() {
     if (child.control->Kind() == ControlKind::kListBox && child.window != nullptr) {
       const auto& list = static_cast<const ListBox&>(*child.control);
       ShowWholeList(reinterpret_cast<WindowHandle>(child.window), list);
-      if (driver_.ShowsDriveTips(list)) {
-        tips_->Add(reinterpret_cast<WindowHandle>(child.window));
+      if (driver_.ShowsDriveTips(list) &&
+          !tips_->Add(reinterpret_cast<WindowHandle>(child.window))) {
+        // The list works without its tips; whoever looks into a missing tip finds why.
+        const std::wstring why =
+            L"salvatrix: the tooltip refused the drive list " + win32::Widen(list.Name()) + L"\n";
+        ::OutputDebugStringW(why.c_str());
       }
     }
   }
-  // Chosen once the captions are in place: a caption set later (a status, say) is whatever
-  // length it is.
-  font_ = std::make_unique<CaptionFont>(FormFace(), kFormFontPoints, dpi_.y,
-                                        CaptionRooms(reinterpret_cast<WindowHandle>(window_)));
-  for (const Child& child : children_) {
-    if (child.window != nullptr && font_->Handle() != 0) {
-      ::SendMessageW(child.window, WM_SETFONT, static_cast<WPARAM>(font_->Handle()), FALSE);
-    }
-  }
+  ChooseFont();
 }
 
 HWND MainWindow::Impl::CreateChildWindow(const Control& control, int id) {

@@ -77,6 +77,11 @@ class MainWindow::Impl final : private WindowDriver::Host {
   void CreateMainWindow();
   void CreateControls();
   HWND CreateChildWindow(const Control& control, int id);
+  /// Every child at its twips at dpi_; the font chosen anew for dpi_ and the captions' rooms.
+  void PlaceChildren();
+  void ChooseFont();
+  /// The window moved to a monitor of another DPI (or that monitor's scale changed).
+  void OnDpiChanged(const DpiChange& change);
   void SetTabOrder();
   void ConnectModels();
 

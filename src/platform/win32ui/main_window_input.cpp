@@ -1,4 +1,5 @@
 #include "platform/win32/win32_platform.h"
+#include "platform/win32ui/drive_descriptions.h"
 #include "platform/win32ui/list_box_view.h"
 #include "platform/win32ui/main_window_impl.h"
 
@@ -146,6 +147,19 @@ LRESULT MainWindow::Impl::Handle(HWND window, UINT message, WPARAM wparam, LPARA
       break;
     case WM_TIMER:
       OnTimer(wparam);
+      return 0;
+    case WM_MOUSEMOVE:
+      if (tips_ != nullptr) {
+        tips_->OwnerMouseMove();
+      }
+      break;
+    case DriveDescriptions::kDescriptionReady:
+      if (tips_ != nullptr) {
+        tips_->Refresh();
+      }
+      return 0;
+    case kWmDpiChanged:
+      OnDpiChanged(ReadDpiChange(wparam, lparam));
       return 0;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:

@@ -67,10 +67,12 @@ class NotesWindow::Impl {
                x(Dialog::kScreenLeft) + x(Dialog::kClientWidth),
                y(Dialog::kScreenTop) + y(Dialog::kClientHeight)};
     ::AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    const FrameSize size =
+        FrameForClient(x(Dialog::kClientWidth), y(Dialog::kClientHeight), kStyle, kExStyle, dpi);
     const std::wstring caption = win32::Widen(Dialog::kCaption);
     HWND window = ::CreateWindowExW(kExStyle, kClassName, caption.c_str(), kStyle, frame.left,
-                                    frame.top, frame.right - frame.left, frame.bottom - frame.top,
-                                    nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+                                    frame.top, size.width, size.height, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), this);
     if (window == nullptr) {
       throw Failure("The notes window cannot be created: error " +
                     std::to_string(::GetLastError()));
@@ -78,24 +80,41 @@ class NotesWindow::Impl {
     window_ = window;
 
     const ListBox& model = notes_.List1();
-    const Geometry& place = model.Place();
     list_ = ::CreateWindowExW(
         WS_EX_CLIENTEDGE, L"LISTBOX", L"",
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
-        x(place.left), y(place.top), x(place.width), y(place.height), window_,
-        reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)), ::GetModuleHandleW(nullptr),
-        nullptr);
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 0, 0,
+        0, 0, window_, reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kListId)),
+        ::GetModuleHandleW(nullptr), nullptr);
     for (std::int16_t i = 0; i < model.ListCount(); ++i) {
       const std::wstring text = win32::Widen(model.List(i));
       ::SendMessageW(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
+    // The place on the screen may lie on a monitor of a DPI of its own.
+    const ScreenDpi placed = WindowDpi(reinterpret_cast<WindowHandle>(window_));
+    if (placed != dpi) {
+      const FrameSize resized =
+          FrameForClient(TwipsToPixels(Dialog::kClientWidth, placed.x),
+                         TwipsToPixels(Dialog::kClientHeight, placed.y), kStyle, kExStyle, placed);
+      ::SetWindowPos(window_, nullptr, 0, 0, resized.width, resized.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    LayOut(placed);
+    ::ShowWindow(window_, SW_SHOW);
+  }
+
+  /// The list at its twips and the notes' font, for dpi.
+  void LayOut(ScreenDpi dpi) {
+    const Geometry& place = notes_.List1().Place();
+    ::SetWindowPos(list_, nullptr, TwipsToPixels(place.left, dpi.x),
+                   TwipsToPixels(place.top, dpi.y), TwipsToPixels(place.width, dpi.x),
+                   TwipsToPixels(place.height, dpi.y), SWP_NOZORDER | SWP_NOACTIVATE);
     // The notes ask for their face by name, and GDI stands in its nearest for it where it is
     // missing. A list box has no horizontal scroll bar here: every note must fit its width.
-    font_ =
+    auto font =
         std::make_unique<CaptionFont>(win32::Widen(Dialog::kFontName), Dialog::kFontPoints, dpi.y,
-                                      ListEntryRooms(reinterpret_cast<WindowHandle>(list_)));
-    ::SendMessageW(list_, WM_SETFONT, static_cast<WPARAM>(font_->Handle()), FALSE);
-    ::ShowWindow(window_, SW_SHOW);
+                                      ListEntryRooms(reinterpret_cast<WindowHandle>(list_)), dpi.x);
+    ::SendMessageW(list_, WM_SETFONT, static_cast<WPARAM>(font->Handle()), TRUE);
+    font_ = std::move(font);
   }
 
   LRESULT Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -114,6 +133,14 @@ class NotesWindow::Impl {
       case WM_COMMAND:
         if (LOWORD(wparam) == kListId && HIWORD(wparam) == LBN_SELCHANGE && notes_.IsOpen()) {
           OnSelectionChange();
+        }
+        return 0;
+      case kWmDpiChanged:
+        if (window == window_ && list_ != nullptr) {
+          const DpiChange change = ReadDpiChange(wparam, lparam);
+          ::SetWindowPos(window_, nullptr, change.left, change.top, change.width, change.height,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+          LayOut(change.dpi);
         }
         return 0;
       case WM_NCDESTROY:

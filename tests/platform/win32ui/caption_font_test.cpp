@@ -12,6 +12,7 @@
 #include "app/form1.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32ui/main_window.h"
+#include "platform/win32ui/view_metrics.h"
 #include "platform/win32ui/win32ui_test_support.h"
 #include "support/fakes.h"
 #include "support/program_fixture.h"
@@ -31,13 +32,13 @@ std::wstring FaceOf(HWND control) {
 
 /// The width a check box takes before its text, as the system draws it: the box and half a
 /// digit's width of gap, then a pixel for the focus rectangle.
-int CheckIndent(HWND control) {
+int CheckIndent(HWND control, int dpi) {
   HDC dc = ::GetDC(nullptr);
   const HGDIOBJ previous =
       ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
   INT digit = 0;
   ::GetCharWidth32W(dc, L'0', L'0', &digit);
-  const int box = ::MulDiv(12, ::GetDeviceCaps(dc, LOGPIXELSX), 96) + 1;
+  const int box = ::MulDiv(12, dpi, 96) + 1;
   ::SelectObject(dc, previous);
   ::ReleaseDC(nullptr, dc);
   return box + digit / 2 + 1;
@@ -69,6 +70,63 @@ class CaptionFitTest : public testing::ProgramFixture {
     files_.folders[app_.folder] = {{"a.txt"}, {"docs"}};
   }
 
+  /// Every control sits at its twips at dpi, and its caption fits it in the chosen face.
+  void ExpectLaidOutAt(ScreenDpi dpi, const std::wstring& face) {
+    int checked = 0;
+    for (Control* control : form_.Controls()) {
+      HWND child = H(window_.ChildOf(*control));
+      if (child == nullptr) {
+        continue;  // the timer
+      }
+      SCOPED_TRACE(control->Name());
+      RECT at{};
+      ::GetWindowRect(child, &at);
+      ::MapWindowPoints(nullptr, H(window_.Handle()), reinterpret_cast<POINT*>(&at), 2);
+      const Geometry& place = control->Place();
+      EXPECT_EQ(at.left, TwipsToPixels(place.left, dpi.x));
+      EXPECT_EQ(at.top, TwipsToPixels(place.top, dpi.y));
+      EXPECT_EQ(at.right - at.left, TwipsToPixels(place.width, dpi.x));
+      EXPECT_EQ(at.bottom - at.top, TwipsToPixels(place.height, dpi.y));
+    }
+    for (const CaptionedControl* control : salvatrix::testing::CaptionedControls(form_)) {
+      SCOPED_TRACE(control->Name() + ": " + control->Caption());
+      HWND child = H(window_.ChildOf(*control));
+      ASSERT_NE(child, nullptr);
+      EXPECT_EQ(FaceOf(child), face);
+      RECT client{};
+      ::GetClientRect(child, &client);
+      switch (control->Kind()) {
+        case ControlKind::kLabel: {
+          const SIZE used = Extent(child, client.right);
+          EXPECT_LE(used.cx, client.right);
+          EXPECT_LE(used.cy, client.bottom);
+          break;
+        }
+        case ControlKind::kCheckBox: {
+          const SIZE used = Extent(child, 0);
+          EXPECT_LE(used.cx, client.right - CheckIndent(child, dpi.x));
+          EXPECT_LE(used.cy, client.bottom);
+          break;
+        }
+        default: {
+          const SIZE used = Extent(child, 0);
+          EXPECT_LE(used.cx, client.right - 4);
+          EXPECT_LE(used.cy, client.bottom - 4);
+          break;
+        }
+      }
+      ++checked;
+    }
+    EXPECT_EQ(checked, 18);
+  }
+
+  static int FontPixels(HWND control) {
+    LOGFONTW font{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+                 &font);
+    return -font.lfHeight;
+  }
+
   MainWindow window_{form_, boxes_};
 };
 
@@ -77,11 +135,14 @@ TEST_F(CaptionFitTest, EveryCaptionFitsItsControlInTheFormsFaceOrTheMessageFonts
   const std::wstring face = FaceOf(H(window_.ChildOf(form_.Command1)));
   const bool form_face = FaceInstalled(kFormFontFace);
   EXPECT_EQ(face, form_face ? std::wstring(kFormFontFace) : MessageFontFace());
-  LOGFONTW chosen{};
-  ::GetObjectW(
-      reinterpret_cast<HFONT>(::SendMessageW(H(window_.ChildOf(form_.Command1)), WM_GETFONT, 0, 0)),
-      sizeof chosen, &chosen);
-  std::printf("captions in %s, %ld pixels\n", win32::Narrow(face).c_str(), -chosen.lfHeight);
+  const ScreenDpi dpi = WindowDpi(window_.Handle());
+  std::printf("captions in %s, %d pixels, at %d dpi\n", win32::Narrow(face).c_str(),
+              FontPixels(H(window_.ChildOf(form_.Command1))), dpi.y);
+  if (const char* expected = std::getenv("SALVATRIX_EXPECT_DPI")) {
+    // The run at a scale: make sure the window sees it.
+    EXPECT_EQ(dpi.x, std::atoi(expected));
+    EXPECT_EQ(dpi.y, std::atoi(expected));
+  }
   if (const char* fonts = std::getenv("SALVATRIX_FONTS");
       fonts != nullptr && std::string(fonts) == "dejavu") {
     // The run that should see DejaVu only: make sure it does.
@@ -95,38 +156,7 @@ TEST_F(CaptionFitTest, EveryCaptionFitsItsControlInTheFormsFaceOrTheMessageFonts
     ::ReleaseDC(nullptr, dc);
     EXPECT_EQ(std::wstring(drawn).rfind(L"DejaVu", 0), 0U) << win32::Narrow(drawn);
   }
-
-  int checked = 0;
-  for (const CaptionedControl* control : salvatrix::testing::CaptionedControls(form_)) {
-    SCOPED_TRACE(control->Name() + ": " + control->Caption());
-    HWND child = H(window_.ChildOf(*control));
-    ASSERT_NE(child, nullptr);
-    EXPECT_EQ(FaceOf(child), face);
-    RECT client{};
-    ::GetClientRect(child, &client);
-    switch (control->Kind()) {
-      case ControlKind::kLabel: {
-        const SIZE used = Extent(child, client.right);
-        EXPECT_LE(used.cx, client.right);
-        EXPECT_LE(used.cy, client.bottom);
-        break;
-      }
-      case ControlKind::kCheckBox: {
-        const SIZE used = Extent(child, 0);
-        EXPECT_LE(used.cx, client.right - CheckIndent(child));
-        EXPECT_LE(used.cy, client.bottom);
-        break;
-      }
-      default: {
-        const SIZE used = Extent(child, 0);
-        EXPECT_LE(used.cx, client.right - 4);
-        EXPECT_LE(used.cy, client.bottom - 4);
-        break;
-      }
-    }
-    ++checked;
-  }
-  EXPECT_EQ(checked, 18);
+  ExpectLaidOutAt(dpi, face);
 
   form_.Command1.Press();
   HWND list = ::FindWindowExW(H(window_.NotesHandle()), nullptr, L"ListBox", nullptr);
@@ -147,6 +177,25 @@ TEST_F(CaptionFitTest, EveryCaptionFitsItsControlInTheFormsFaceOrTheMessageFonts
   }
   ::SelectObject(dc, previous);
   ::ReleaseDC(nullptr, dc);
+}
+
+TEST_F(CaptionFitTest, AMoveToAMonitorOfAnotherDpiLaysTheWindowOutAnew) {
+  ASSERT_TRUE(window_.Dispatch([this] { form_.Form_Load(); }));
+  HWND main = H(window_.Handle());
+  const ScreenDpi before = WindowDpi(window_.Handle());
+  const int pixels_before = FontPixels(H(window_.ChildOf(form_.Command1)));
+  // What Windows sends a per-monitor window dragged onto a monitor at twice the scale.
+  const ScreenDpi after{before.x * 2, before.y * 2};
+  RECT proposed{40, 30, 40 + TwipsToPixels(Form1::kClientWidth, after.x),
+                30 + TwipsToPixels(Form1::kClientHeight, after.y)};
+  ::SendMessageW(main, kWmDpiChanged, MAKEWPARAM(after.x, after.y),
+                 reinterpret_cast<LPARAM>(&proposed));
+  RECT frame{};
+  ::GetWindowRect(main, &frame);
+  EXPECT_EQ(frame.left, proposed.left);
+  EXPECT_EQ(frame.top, proposed.top);
+  ExpectLaidOutAt(after, FaceOf(H(window_.ChildOf(form_.Command1))));
+  EXPECT_GT(FontPixels(H(window_.ChildOf(form_.Command1))), pixels_before);
 }
 
 TEST(CaptionFontTest, KeepsTheSizeWhenAllFitAndShrinksByPixelsToTheSmallest) {

@@ -2,8 +2,10 @@
 // wine_e2e.sh). Two commands, each against the running program's main window:
 //
 //   wine_driver arrive M Z:\path\to\stick   ticks "Enable Autocopy", makes M: a drive, tells
-//                                            the window that it arrived, prints the detection
-//                                            log and waits until the copy has finished
+//                                            the window that it arrived, has wine's
+//                                            plug-and-play service announce a stick's device
+//                                            interface, checks that the detection log names
+//                                            it in full, and waits until the copy has finished
 //   wine_driver close                        closes the main window and waits until it is gone
 //
 // The script gives the drive's files a home (a dosdevices link); DefineDosDeviceA here makes
@@ -14,11 +16,25 @@
 #include <dbt.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef SALVATRIX_WINE_PLUGPLAY
+// The client of wine's plug-and-play service, made by widl from wine's own plugplay.idl.
+#include "plugplay.h"
+
+extern "C" void* __RPC_USER MIDL_user_allocate(SIZE_T size) {
+  return ::HeapAlloc(::GetProcessHeap(), 0, size);
+}
+
+extern "C" void __RPC_USER MIDL_user_free(void* block) {
+  ::HeapFree(::GetProcessHeap(), 0, block);
+}
+#endif
 
 namespace {
 
@@ -125,6 +141,49 @@ bool Fail(const char* what) {
   return false;
 }
 
+// A USB stick's disk interface as Windows names it, with letters beyond ASCII in its product
+// name, so that the log shows whether the name came through whole and in the right encoding.
+constexpr const wchar_t* kStickInterface =
+    L"\\\\?\\USBSTOR#Disk&Ven_Salvatrix&Prod_\u00C9t\u00E9_Stick_\u4E2D&Rev_1.00#E2E0001&0#"
+    L"{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+/// Has wine's plug-and-play service announce a device interface's arrival, as its kernel does
+/// for a new device: the service hands it to every window registered for device notifications
+/// (and wine broadcasts it as well), the path a real arrival takes.
+bool AnnounceInterface(const wchar_t* name) {
+#ifdef SALVATRIX_WINE_PLUGPLAY
+  // A call to a service that is not there raises an exception; the pipe tells beforehand.
+  if (::WaitNamedPipeW(L"\\\\.\\pipe\\wine_plugplay", 20000) == FALSE) {
+    std::printf("no plug-and-play service: error %lu\n", ::GetLastError());
+    return false;
+  }
+  RPC_WSTR binding_text = nullptr;
+  wchar_t protocol[] = L"ncacn_np";
+  wchar_t endpoint[] = L"\\pipe\\wine_plugplay";
+  if (::RpcStringBindingComposeW(nullptr, reinterpret_cast<RPC_WSTR>(protocol), nullptr,
+                                 reinterpret_cast<RPC_WSTR>(endpoint), nullptr,
+                                 &binding_text) != RPC_S_OK ||
+      ::RpcBindingFromStringBindingW(binding_text, &plugplay_binding_handle) != RPC_S_OK) {
+    return false;
+  }
+  ::RpcStringFreeW(&binding_text);
+  const std::size_t length = std::wcslen(name);
+  std::vector<BYTE> record(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) +
+                           (length + 1) * sizeof(wchar_t));
+  auto* header = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
+  header->dbcc_size = static_cast<DWORD>(record.size());
+  header->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  std::memcpy(header->dbcc_name, name, (length + 1) * sizeof(wchar_t));
+  plugplay_send_event(DBT_DEVICEARRIVAL, record.data(), static_cast<unsigned int>(record.size()));
+  ::RpcBindingFree(&plugplay_binding_handle);
+  return true;
+#else
+  static_cast<void>(name);
+  std::printf("built without wine's plug-and-play interface (plugplay.idl)\n");
+  return false;
+#endif
+}
+
 bool Arrive(char letter, const char* target) {
   HWND main_window = WaitForMainWindow();
   if (main_window == nullptr) {
@@ -175,12 +234,24 @@ bool Arrive(char letter, const char* target) {
   if (log == nullptr) {
     return Fail("no detection log");
   }
+  if (!AnnounceInterface(kStickInterface)) {
+    return Fail("wine's plug-and-play service did not take the stick's arrival");
+  }
+  // The service delivers from threads of its own: the line comes when it comes.
+  const std::wstring name_line = std::wstring(L"Device Name: ") + kStickInterface + L" 12 ";
+  const bool named = WaitFor(std::chrono::seconds(20), [log, &name_line] {
+    return TextOf(log).find(name_line) != std::wstring::npos;
+  });
   const std::string logged = Narrow(TextOf(log));
   std::printf("detection log:%s\n", logged.c_str());
   if (logged.find("DBT_DEVICEARRIVAL") == std::string::npos ||
       logged.find("DBT_DEVTYP_VOLUME") == std::string::npos) {
     return Fail("the arrival is not in the detection log");
   }
+  if (!named) {
+    return Fail("the stick's full device name is not in the detection log");
+  }
+  std::printf("the stick's device name is logged in full\n");
 
   // The clock ticks every 10 seconds: the next tick finds the new drive and copies.
   std::string status;

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The real salvatrix.exe under wine: started from a folder with a.txt, b.txt and a sub-folder,
 # it must copy the two files (and nothing else: the program itself and sub-folders are not
-# selected by default) onto a drive letter that appears while it runs.
+# selected by default) onto a drive letter that appears while it runs, and log in full the
+# device name of a stick that wine's plug-and-play service announces meanwhile.
 #
 #   wine_e2e.sh SALVATRIX_EXE WINE_DRIVER_EXE
 #
