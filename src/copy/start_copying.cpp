@@ -47,7 +47,6 @@ bool AnySelected(const ListBox& list) {
   return any;
 }
 
-
 }  // namespace
 
 // The copying part of one job: input is shut out and the window answered from its start to

@@ -203,8 +203,7 @@ FolderTraits TraitsOf(HANDLE folder) {
 
 }  // namespace
 
-Win32Destination::Win32Destination(std::wstring path, Handle handle, EntryId id,
-                                   VolumeTraits& all)
+Win32Destination::Win32Destination(std::wstring path, Handle handle, EntryId id, VolumeTraits& all)
     : path_(std::move(path)), handle_(std::move(handle)), id_(id), all_traits_(all) {
   auto known = all_traits_.find(id_.volume);
   if (known == all_traits_.end()) {
@@ -268,8 +267,9 @@ EntryInfo Win32Destination::Look(const std::string& name) {
   // Some systems (wine) open what a link leads to despite the flag, yet still tell by the path
   // that a link stands there.
   const DWORD by_path = ::GetFileAttributesW(Extended(path).c_str());
-  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-                    (by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT));
+  const bool link =
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (by_path != INVALID_FILE_ATTRIBUTES && (by_path & FILE_ATTRIBUTE_REPARSE_POINT));
   info.kind = link ? (IsVolumeMountPoint(handle.get()) ? EntryKind::kMountPoint : EntryKind::kLink)
               : folder ? EntryKind::kFolder
                        : EntryKind::kFile;
@@ -280,8 +280,9 @@ EntryInfo Win32Destination::Look(const std::string& name) {
 
 std::vector<std::string> Win32Destination::List() {
   std::vector<std::string> names;
-  const DWORD error = ListFolder(
-      path_, L"*", [&](const WIN32_FIND_DATAW& entry) { names.push_back(Narrow(entry.cFileName)); });
+  const DWORD error = ListFolder(path_, L"*", [&](const WIN32_FIND_DATAW& entry) {
+    names.push_back(Narrow(entry.cFileName));
+  });
   if (error != ERROR_SUCCESS) {
     FailAt(path_, error);
   }

@@ -47,8 +47,8 @@ class Win32SourceFile final : public SourceFile {
 /// Opens the file at path (a link on the way followed: the user chose it); nothing, with what
 /// stands there in found, when it is no file. link_check: the folder's real path, against which
 /// the file's own is compared to tell a link the system does not mark (wine).
-std::unique_ptr<SourceFile> OpenSourceFileW(const std::wstring& path, EntryKind& found,
-                                            DWORD flags, const std::wstring* folder_real,
+std::unique_ptr<SourceFile> OpenSourceFileW(const std::wstring& path, EntryKind& found, DWORD flags,
+                                            const std::wstring* folder_real,
                                             std::optional<EntryId> folder);
 std::unique_ptr<SourceFolder> OpenSourceFolderW(const std::wstring& path, EntryKind& found,
                                                 DWORD flags, const std::wstring* parent_real);

@@ -89,8 +89,8 @@ class Win32SourceFolder final : public SourceFolder {
   }
 
   std::unique_ptr<SourceFile> OpenFile(const std::string& name, EntryKind& found) override {
-    return OpenSourceFileW(Join(path_, Widen(name)), found, FILE_FLAG_OPEN_REPARSE_POINT,
-                           &Real(), id_);
+    return OpenSourceFileW(Join(path_, Widen(name)), found, FILE_FLAG_OPEN_REPARSE_POINT, &Real(),
+                           id_);
   }
 
   std::unique_ptr<SourceFolder> OpenFolder(const std::string& name, EntryKind& found) override {
@@ -142,8 +142,7 @@ class Win32SourceFolder final : public SourceFolder {
 
 class Win32Session final : public FileSession {
  public:
-  std::unique_ptr<SourceFolder> OpenSourceFolder(std::string_view path,
-                                                 EntryKind& found) override {
+  std::unique_ptr<SourceFolder> OpenSourceFolder(std::string_view path, EntryKind& found) override {
     return OpenSourceFolderW(Widen(path), found, 0, nullptr);
   }
 
@@ -217,8 +216,8 @@ EntryId Win32SourceFile::FolderId() {
   if (!folder_) {
     const std::size_t name = path_.find_last_of(L"\\/");
     const std::wstring parent = name == std::wstring::npos ? L"." : path_.substr(0, name + 1);
-    Handle folder(::CreateFileW(Extended(parent).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    Handle folder(::CreateFileW(Extended(parent).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     EntryId id;
     if (!folder.valid() || !QueryId(folder.get(), id)) {
       FailAt(parent, ::GetLastError());
@@ -259,12 +258,13 @@ bool Win32SourceFile::HasByteAt(std::uint64_t offset) {
   return read && got > 0;
 }
 
-std::unique_ptr<SourceFile> OpenSourceFileW(const std::wstring& path, EntryKind& found,
-                                            DWORD flags, const std::wstring* folder_real,
+std::unique_ptr<SourceFile> OpenSourceFileW(const std::wstring& path, EntryKind& found, DWORD flags,
+                                            const std::wstring* folder_real,
                                             std::optional<EntryId> folder) {
   // Files other programs have open, even for writing, can still be copied.
-  Handle in = OpenEntry(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | flags,
-                        folder_real, found);
+  Handle in =
+      OpenEntry(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | flags,
+                folder_real, found);
   if (found != EntryKind::kFile) {
     return nullptr;
   }
@@ -278,8 +278,8 @@ std::unique_ptr<SourceFile> OpenSourceFileW(const std::wstring& path, EntryKind&
 
 std::unique_ptr<SourceFolder> OpenSourceFolderW(const std::wstring& path, EntryKind& found,
                                                 DWORD flags, const std::wstring* parent_real) {
-  Handle folder = OpenEntry(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS | flags,
-                            parent_real, found);
+  Handle folder =
+      OpenEntry(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS | flags, parent_real, found);
   if (found == EntryKind::kMissing && parent_real == nullptr) {
     FailAt(path, ERROR_PATH_NOT_FOUND);
   }

@@ -103,9 +103,9 @@ DWORD QueryAttributes(HANDLE handle) {
 std::wstring FinalPath(HANDLE handle, bool dos) {
   std::wstring path(MAX_PATH, L'\0');
   while (true) {
-    const DWORD length =
-        ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                    FILE_NAME_NORMALIZED | (dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT));
+    const DWORD length = ::GetFinalPathNameByHandleW(
+        handle, path.data(), static_cast<DWORD>(path.size()),
+        FILE_NAME_NORMALIZED | (dos ? VOLUME_NAME_DOS : VOLUME_NAME_NT));
     if (length == 0) {
       return {};
     }

@@ -212,10 +212,9 @@ TEST_F(Win32CopySafetyTest, StaleTemporariesGoButNoUsersFileAndNoneInUse) {
   fso_->CopyFile(U8(L"from\\h.txt"), U8(L"to\\h.txt"), true);
   fso_->CopyFolder(U8(L"from\\Docs"), U8(L"to\\Docs"), true);
   ::CloseHandle(in_use);
-  EXPECT_EQ(Names(root_ / L"to"),
-            (Strings{L".salvatrix-Fold00.tmp", L".salvatrix-InUse0.tmp", L".salvatrix-abcde.tmp",
-                     L".salvatrix-notes.tmp", L"Docs", L"f.txt", L"h.txt",
-                     L"salvatrix-abcdef.tmp"}));
+  EXPECT_EQ(Names(root_ / L"to"), (Strings{L".salvatrix-Fold00.tmp", L".salvatrix-InUse0.tmp",
+                                           L".salvatrix-abcde.tmp", L".salvatrix-notes.tmp",
+                                           L"Docs", L"f.txt", L"h.txt", L"salvatrix-abcdef.tmp"}));
   EXPECT_EQ(Names(root_ / L"to/Docs"), Strings{L"d.txt"});
   // The temporary's hidden mark does not stay on the copy; the source's own marks do.
   EXPECT_EQ(::GetFileAttributesW((root_ / L"to/f.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
