@@ -87,29 +87,6 @@ bool IsMountRoot(const struct statx& status, dev_t folder_device) {
   return makedev(status.stx_dev_major, status.stx_dev_minor) != folder_device;
 }
 
-std::vector<EntryId> IdsAbove(int folder, const std::string& path) {
-  std::vector<EntryId> ids;
-  struct stat previous {};
-  if (::fstat(folder, &previous) != 0) {
-    FailAt(path);
-  }
-  Fd at(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
-  for (int level = 0; at.valid() && level < 4096; ++level) {
-    Fd up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat status {};
-    if (!up.valid() || ::fstat(up.get(), &status) != 0) {
-      FailAt(path + "/..");
-    }
-    if (SameEntry(status, previous)) {
-      break;
-    }
-    ids.push_back(IdOf(status));
-    previous = status;
-    at = std::move(up);
-  }
-  return ids;
-}
-
 // AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH before Linux 6.10 (ENOENT without it); the /proc
 // path does not. Returns 0 or the errno value.
 int LinkUnnamed(int file, int folder, const char* name) {
@@ -291,31 +268,10 @@ EntryInfo PosixDestination::Look(const std::string& name) {
 }
 
 std::vector<std::string> PosixDestination::List() {
-  const int fd = ::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    FailAt(path_);
-  }
-  const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(fd), ::closedir);
-  if (!listing) {
-    const int error = errno;
-    ::close(fd);
-    FailAt(path_, error);
-  }
   std::vector<std::string> names;
-  while (true) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) {
-        FailAt(path_);
-      }
-      return names;
-    }
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") {
-      names.emplace_back(name);
-    }
-  }
+  ForEachEntry(folder_.get(), path_,
+               [&](const dirent& entry) { names.emplace_back(entry.d_name); });
+  return names;
 }
 
 std::unique_ptr<DestinationFolder> PosixDestination::Open(const std::string& name) {

@@ -56,6 +56,57 @@ EntryKind KindOf(const struct stat& status) {
   return S_ISLNK(status.st_mode) ? EntryKind::kLink : EntryKind::kOther;
 }
 
+std::vector<EntryId> IdsAbove(int folder, const std::string& path) {
+  std::vector<EntryId> ids;
+  struct stat previous {};
+  if (::fstat(folder, &previous) != 0) {
+    FailAt(path);
+  }
+  Fd at(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  for (int level = 0; at.valid() && level < kMostLevels; ++level) {
+    Fd up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    if (!up.valid() || ::fstat(up.get(), &status) != 0) {
+      FailAt(path + "/..");
+    }
+    if (status.st_dev == previous.st_dev && status.st_ino == previous.st_ino) {
+      break;  // the top: its ".." is itself
+    }
+    ids.push_back(IdOf(status));
+    previous = status;
+    at = std::move(up);
+  }
+  return ids;
+}
+
+void ForEachEntry(int folder, const std::string& path,
+                  const std::function<void(const dirent&)>& visit) {
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    FailAt(path);
+  }
+  std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));
+  if (!listing) {
+    const int error = errno;
+    ::close(fd);
+    FailAt(path, error);
+  }
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) {
+      if (errno != 0) {
+        FailAt(path);
+      }
+      return;
+    }
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      visit(*entry);
+    }
+  }
+}
+
 PosixSourceFile::PosixSourceFile(Fd in, const struct stat& status, std::string path,
                                  std::optional<EntryId> folder)
     : in_(std::move(in)), status_(status), path_(std::move(path)), folder_(folder) {}
@@ -98,53 +149,14 @@ PosixSourceFolder::PosixSourceFolder(Fd folder, const struct stat& status, std::
     : folder_(std::move(folder)), status_(status), path_(std::move(path)) {}
 
 std::vector<EntryId> PosixSourceFolder::Above() {
-  std::vector<EntryId> ids;
-  Fd at(::fcntl(folder_.get(), F_DUPFD_CLOEXEC, 0));
-  EntryId previous = Id();
-  for (int level = 0; at.valid() && level < kMostLevels; ++level) {
-    Fd up(::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat status {};
-    if (!up.valid() || ::fstat(up.get(), &status) != 0) {
-      FailAt(path_ + "/..");
-    }
-    const EntryId id = IdOf(status);
-    if (id == previous) {
-      break;  // the top: its ".." is itself
-    }
-    ids.push_back(id);
-    previous = id;
-    at = std::move(up);
-  }
-  return ids;
+  return IdsAbove(folder_.get(), path_);
 }
 
 std::vector<SourceEntry> PosixSourceFolder::List() {
-  const int fd = ::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    FailAt(path_);
-  }
-  std::unique_ptr<DIR, DirCloser> listing(::fdopendir(fd));
-  if (!listing) {
-    const int error = errno;
-    ::close(fd);
-    FailAt(path_, error);
-  }
   std::vector<SourceEntry> entries;
-  while (true) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) {
-        FailAt(path_);
-      }
-      return entries;
-    }
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") {
-      continue;
-    }
-    SourceEntry listed{std::string(name), EntryKind::kOther, EntryKind::kOther};
-    switch (entry->d_type) {
+  ForEachEntry(folder_.get(), path_, [&](const dirent& entry) {
+    SourceEntry listed{entry.d_name, EntryKind::kOther, EntryKind::kOther};
+    switch (entry.d_type) {
       case DT_REG:
         listed.kind = EntryKind::kFile;
         break;
@@ -156,7 +168,7 @@ std::vector<SourceEntry> PosixSourceFolder::List() {
         break;
       case DT_UNKNOWN: {
         struct stat status {};
-        if (::fstatat(folder_.get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(folder_.get(), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
           listed.kind = KindOf(status);
         }
         break;
@@ -168,11 +180,12 @@ std::vector<SourceEntry> PosixSourceFolder::List() {
     if (listed.kind == EntryKind::kLink) {
       // What it leads to; a dangling link or a link cycle leads to nothing to copy.
       struct stat status {};
-      listed.target = ::fstatat(folder_.get(), entry->d_name, &status, 0) == 0 ? KindOf(status)
-                                                                               : EntryKind::kOther;
+      listed.target = ::fstatat(folder_.get(), entry.d_name, &status, 0) == 0 ? KindOf(status)
+                                                                              : EntryKind::kOther;
     }
     entries.push_back(std::move(listed));
-  }
+  });
+  return entries;
 }
 
 // Looked at before it is opened: opening a FIFO waits for a writer, opening a device can do

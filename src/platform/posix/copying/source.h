@@ -2,8 +2,10 @@
 
 // The source side of a copy on Linux: files and folders read where the user keeps them.
 
+#include <dirent.h>
 #include <sys/stat.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,6 +65,13 @@ class PosixSourceFolder final : public SourceFolder {
 
 /// What stands at a status.
 EntryKind KindOf(const struct stat& status);
+
+/// The identities of the folders above the open folder, nearest first.
+std::vector<EntryId> IdsAbove(int folder, const std::string& path);
+
+/// Calls visit with each entry of the open folder but "." and "..".
+void ForEachEntry(int folder, const std::string& path,
+                  const std::function<void(const dirent&)>& visit);
 
 /// Opens path, links on the way followed (the user chose it): nothing, with what stands there
 /// in found, when it is no regular file (or no folder). A FIFO or device is never opened.
