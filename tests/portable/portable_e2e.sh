@@ -87,6 +87,11 @@ done
 [[ -s $work/display ]] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 [[ -s $work/bus ]] || fail "dbus-daemon did not start"
 export DISPLAY=:$(head -n 1 "$work/display")
+for _ in $(seq 100); do
+  xwininfo -root >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xwininfo -root >/dev/null 2>&1 || fail "the display $DISPLAY takes no connection"
 bus=$(head -n 1 "$work/bus")
 busctl --address="$bus" set-property org.a11y.Bus /org/a11y/bus org.a11y.Status \
   ScreenReaderEnabled b true || skip "AT-SPI's bus launcher is missing (package at-spi2-core)"
