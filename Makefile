@@ -10,10 +10,24 @@ DEPS := cmake ninja-build g++ pkg-config qt6-base-dev libudev-dev libgtest-dev l
         clang-format xvfb xauth exfatprogs exfat-fuse e2fsprogs \
         g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 wine clang libclang-rt-14-dev \
         udev udisks2 dbus libsystemd-dev \
-        fontconfig fonts-dejavu-core fonts-liberation2 rsync strace libxcb1-dev libxcb-xtest0-dev
+        fontconfig fonts-dejavu-core fonts-liberation2 rsync strace libxcb1-dev libxcb-xtest0-dev \
+        x11-utils systemd at-spi2-core
 
-.PHONY: deps configure build run test test-dev test-asan windows test-windows fuzz-build fuzz \
-        test-fuzz bench format format-check clean icon screenshots
+# make portable: Debian's own qt6-base source, the version the machine has, built static once
+# into QT_STATIC_PREFIX (outside the build folder, kept by make clean), with the -dev packages
+# it builds against. QT_STATIC_PREFIX may be set to any folder.
+QT_STATIC_VERSION = $(shell dpkg-query -W -f='$${source:Version}' libqt6core6 2>/dev/null)
+QT_STATIC_PREFIX ?= /var/cache/salvatrix/qt6-static-$(QT_STATIC_VERSION)
+QT_STATIC_STAMP = $(QT_STATIC_PREFIX)/salvatrix-qt-version
+PORTABLE_DEPS := dpkg-dev libdbus-1-dev libfontconfig-dev libfreetype-dev libx11-dev \
+        libx11-xcb-dev libxcb1-dev libxcb-icccm4-dev libxcb-image0-dev libxcb-keysyms1-dev \
+        libxcb-randr0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-shape0-dev \
+        libxcb-shm0-dev libxcb-sync-dev libxcb-util-dev libxcb-xfixes0-dev libxcb-xkb-dev \
+        libxkbcommon-dev libxkbcommon-x11-dev libatspi2.0-dev
+
+.PHONY: deps configure build release run portable portable-program test test-dev test-asan \
+        windows test-windows fuzz-build fuzz test-fuzz bench format format-check clean icon \
+        screenshots
 
 deps:
 	@missing=""; \
@@ -37,19 +51,47 @@ configure: deps
 build: deps configure
 	cmake --build --preset dev -j $(JOBS)
 
+# The optimised program (RelWithDebInfo) that make run starts; the tests use the Debug build.
+release: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
 # make run                 starts the program from the build folder
 # make run FOLDER=some/dir copies the program into some/dir and starts it there
-run: build
+run: release
 	@if [ -n "$(FOLDER)" ]; then \
-	  mkdir -p "$(FOLDER)" && cp build/dev/salvatrix "$(FOLDER)/salvatrix" && \
+	  mkdir -p "$(FOLDER)" && cp build/release/salvatrix "$(FOLDER)/salvatrix" && \
 	  cd "$(FOLDER)" && exec ./salvatrix; \
 	else \
-	  exec build/dev/salvatrix; \
+	  exec build/release/salvatrix; \
+	fi
+
+# build/portable/salvatrix: the Linux program in one file, Qt linked in. The first run builds
+# the static Qt (about 20 minutes on 2 cores, as root); later runs only link the program.
+portable: deps
+	@if [ "$$(id -u)" != 0 ] && [ "$$(cat "$(QT_STATIC_STAMP)" 2>/dev/null)" != "$(QT_STATIC_VERSION)" ]; then \
+	  echo "make portable: the static Qt is built as root (apt-get source, its -dev packages)"; \
+	  exit 1; \
+	fi
+	@$(MAKE) --no-print-directory deps DEPS="$(PORTABLE_DEPS)"
+	JOBS=$(JOBS) nice tools/build_static_qt.sh "$(QT_STATIC_PREFIX)" "$(QT_STATIC_VERSION)" \
+	  build/qt6-static-src
+	@$(MAKE) --no-print-directory portable-program
+
+# Links build/portable/salvatrix against the static Qt when it is there (make test and make
+# bench use it then; they never build the static Qt).
+portable-program:
+	@if [ "$$(cat "$(QT_STATIC_STAMP)" 2>/dev/null)" = "$(QT_STATIC_VERSION)" ]; then \
+	  cmake --preset portable -DCMAKE_PREFIX_PATH="$(QT_STATIC_PREFIX)" >/dev/null && \
+	  cmake --build --preset portable -j $(JOBS) $(PORTABLE_TARGETS); \
+	else \
+	  echo "No static Qt in $(QT_STATIC_PREFIX) ('make portable' builds it): the portable program's test and bench skip"; \
 	fi
 
 test: test-dev test-asan test-windows test-fuzz
 
 test-dev: build
+	@$(MAKE) --no-print-directory portable-program
 	ctest --preset dev -j $(JOBS)
 
 test-asan: deps
@@ -117,7 +159,9 @@ bench:
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DSALVATRIX_TESTS=OFF \
 	  -DCMAKE_CXX_FLAGS=-Wno-restrict >/dev/null && \
 	cmake --build build/bench -j $(JOBS) --target salvatrix_bench && \
-	bench/run_bench.sh build/bench/bench/salvatrix_bench $(if $(QUICK),quick,full)
+	$(MAKE) --no-print-directory portable-program PORTABLE_TARGETS="--target salvatrix_bench" && \
+	bench/run_bench.sh build/bench/bench/salvatrix_bench $(if $(QUICK),quick,full) \
+	  $$([ -x build/portable/bench/salvatrix_bench ] && echo build/portable/bench/salvatrix_bench)
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 

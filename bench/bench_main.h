@@ -6,6 +6,8 @@ namespace salvatrix::bench {
 int RunCopy(int argc, char** argv);
 int RunStartup(int argc, char** argv);
 int RunStartupChild(int argc, char** argv);
+/// The program linked as the portable file against the same program on the system's Qt.
+int RunStartupPortable(int argc, char** argv);
 int RunIdle(int argc, char** argv);
 
 }  // namespace salvatrix::bench

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The figures behind README.md ("make bench" runs this as root).
 #
-# usage: bench/run_bench.sh SALVATRIX_BENCH [full|quick]
+# usage: bench/run_bench.sh SALVATRIX_BENCH [full|quick [PORTABLE_BENCH]]
 #
 # 1. Copy. The program copies each data set through its real window onto a loop-device pen drive
 #    (salvatrix_bench copy: the stick arrives, Rescan, Select/Deselect All under the sub-folders,
@@ -15,6 +15,8 @@
 # 2. Start-up to an idle window with 10, 10,000 and 32,767 files against a minimal Qt window
 #    listing the same names, paired and alternating (salvatrix_bench startup), with the time of
 #    ticking and unticking "Select/Deselect All" on the full list and the peak memory.
+#    With PORTABLE_BENCH (the same bench linked as the portable program, build/portable), the
+#    program's start-up on the static Qt against the system's Qt, paired the same way.
 # 3. Wake-ups: poll/ppoll calls of the idle program in 60 s with its window active (full only).
 #
 # "quick" uses small data and few rounds, to see that everything runs; only "full" gives figures.
@@ -40,6 +42,7 @@ fi
 bench=$(realpath "$1")
 baseline=${BENCH_BASELINE:+$(realpath "$BENCH_BASELINE")}
 mode=${2:-full}
+portable_bench=${3:+$(realpath "$3")}
 [[ $(id -u) == 0 ]] || skip "it needs root (loop devices and mounts in a private mount namespace)"
 for tool in losetup unshare mkfs.ext4 mkfs.exfat mount.exfat-fuse rsync strace; do
   command -v "$tool" >/dev/null || skip "$tool is missing (make deps installs it)"
@@ -262,6 +265,14 @@ if wants startup; then
     echo " $count files:"
     "$bench" startup "$folder" "$startup_rounds"
   done
+  if [[ -n $portable_bench ]]; then
+    echo
+    echo "Start-up of the portable program (static Qt) against the shared-Qt build ($startup_rounds paired rounds; min/median/max):"
+    for count in 10 32767; do
+      echo " $count files:"
+      "$bench" startup-portable "$portable_bench" "$work/names$count" "$startup_rounds"
+    done
+  fi
 fi
 
 if [[ $mode == full ]] && wants idle; then

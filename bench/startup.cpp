@@ -114,8 +114,9 @@ struct ChildRun {
   std::string report;
 };
 
-/// Starts this program as a child in the given mode; times it to its "idle" line.
-ChildRun Spawn(const char* mode, const std::string& folder) {
+/// Starts a bench program (this one unless told) as a child in the given mode; times it to its
+/// "idle" line.
+ChildRun Spawn(const char* mode, const std::string& folder, const char* exe = "/proc/self/exe") {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) {
     return {};
@@ -125,7 +126,7 @@ ChildRun Spawn(const char* mode, const std::string& folder) {
   if (child == 0) {
     ::close(pipe_fds[0]);
     const std::string fd = std::to_string(pipe_fds[1]);
-    ::execl("/proc/self/exe", "salvatrix_bench", "startup-child", mode, folder.c_str(), fd.c_str(),
+    ::execl(exe, "salvatrix_bench", "startup-child", mode, folder.c_str(), fd.c_str(),
             static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -215,6 +216,40 @@ int RunStartup(int argc, char** argv) {
               Spread(selects, "%.4f/%.4f/%.4f").c_str(),
               Spread(deselects, "%.4f/%.4f/%.4f").c_str(), program_rss / 1024.0,
               minimal_rss / 1024.0);
+  return 0;
+}
+
+int RunStartupPortable(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: salvatrix_bench startup-portable PORTABLE_BENCH DIR ROUNDS\n");
+    return 2;
+  }
+  const char* portable_bench = argv[1];
+  const std::string folder = argv[2];
+  const int rounds = std::max(1, std::atoi(argv[3]));
+  std::vector<double> portable_times, shared_times, ratios;
+  for (int round = 0; round < rounds; ++round) {
+    ChildRun portable, shared;
+    if (round % 2 == 0) {
+      portable = Spawn("program", folder, portable_bench);
+      shared = Spawn("program", folder);
+    } else {
+      shared = Spawn("program", folder);
+      portable = Spawn("program", folder, portable_bench);
+    }
+    if (portable.to_idle < 0 || shared.to_idle < 0) {
+      std::fprintf(stderr, "a start-up run failed: %s / %s\n", portable.report.c_str(),
+                   shared.report.c_str());
+      return 1;
+    }
+    portable_times.push_back(portable.to_idle);
+    shared_times.push_back(shared.to_idle);
+    ratios.push_back(portable.to_idle / shared.to_idle);
+  }
+  std::printf("  portable %s s   shared Qt %s s   ratio %s\n",
+              Spread(portable_times, "%.3f/%.3f/%.3f").c_str(),
+              Spread(shared_times, "%.3f/%.3f/%.3f").c_str(),
+              Spread(ratios, "%.2f/%.2f/%.2f").c_str());
   return 0;
 }
 
