@@ -74,7 +74,8 @@ class SourceFile {
   virtual EntryId Id() const = 0;
   /// The folder it was opened in.
   virtual EntryId FolderId() = 0;
-  /// Its size and modification time now.
+  /// Its size and modification time when it was opened, and now.
+  virtual FileStamp AtOpen() const = 0;
   virtual FileStamp Stamp() = 0;
   /// False where sizes say nothing about what a read gives (procfs, sysfs).
   virtual bool SizeTellsContent() = 0;
@@ -99,7 +100,8 @@ class SourceFolder {
   virtual std::vector<SourceEntry> List() = 0;
   /// Opens the file or folder name without following a link; nothing when no such entry stands
   /// there now, with what does stand there in found (kLink for a link, which some systems only
-  /// show when it is opened).
+  /// show when it is opened). A kFile in found on the way in says that the listing showed a
+  /// regular file there: no look is needed before it is opened.
   virtual std::unique_ptr<SourceFile> OpenFile(const std::string& name, EntryKind& found) = 0;
   virtual std::unique_ptr<SourceFolder> OpenFolder(const std::string& name, EntryKind& found) = 0;
   /// Where this folder really is, every link resolved: the names from the top of the system
@@ -119,14 +121,15 @@ class NewFile {
   virtual std::uint64_t Fill(SourceFile& from, std::uint64_t limit) = 0;
   /// The source's times and permission bits or marks (what the system lets a copy keep).
   virtual void TakeAttributes(SourceFile& from) = 0;
-  /// The content is complete: reports what writing it failed with late (close, flush).
+  /// The content is complete: a temporary reports now what writing it failed with late (close,
+  /// flush); any other file may wait until Close.
   virtual void Commit() = 0;
   /// An unnamed file takes name; false when the name is taken. as_temporary: the file is a
   /// temporary that a live copy holds (locked).
   virtual bool Link(const std::string& name, bool as_temporary) = 0;
   /// A named file takes name, replacing what stands there (a rename).
   virtual void Rename(const std::string& name) = 0;
-  /// Done: the file keeps the name it has.
+  /// Done: the file keeps the name it has. Fails with what writing it failed with late.
   virtual void Close() = 0;
   /// Removes the file again, only while its name still leads to it (never another's file that
   /// took the name meanwhile). Never fails.

@@ -285,9 +285,10 @@ Node& VolumeRoot(Node& node) {
 class FakeSourceFile final : public SourceFile {
  public:
   FakeSourceFile(FakeFiles& files, std::shared_ptr<Node> node, EntryId folder)
-      : files_(files), node_(std::move(node)), folder_(folder) {}
+      : files_(files), node_(std::move(node)), folder_(folder), at_open_(Stamp()) {}
   EntryId Id() const override { return IdOf(files_, *node_, node_->name); }
   EntryId FolderId() override { return folder_; }
+  FileStamp AtOpen() const override { return at_open_; }
   FileStamp Stamp() override { return {node_->content.size(), node_->time}; }
   bool SizeTellsContent() override { return true; }
   bool HasByteAt(std::uint64_t offset) override { return node_->content.size() > offset; }
@@ -309,6 +310,7 @@ class FakeSourceFile final : public SourceFile {
   FakeFiles& files_;
   std::shared_ptr<Node> node_;
   EntryId folder_;
+  FileStamp at_open_;
   std::size_t position_ = 0;
   bool hooked_ = false;
 };

@@ -188,7 +188,7 @@ void FileWriter::WriteFile(DestinationFolder& folder, const std::string& name, S
                            bool overwrite) {
   const std::string path = folder.PathOf(name);
   FolderState& state = StateOf(folder);
-  const FileStamp at_open = source.Stamp();
+  const FileStamp at_open = source.AtOpen();
   if (at_open.size > state.traits.max_file_size) {
     Refuse(CopyProblem::kTooLarge, path, "the file is too large for the destination");
   }
@@ -253,15 +253,19 @@ void FileWriter::WriteFile(DestinationFolder& folder, const std::string& name, S
       folder.RemoveLink(name, *standing);
     }
     out->Rename(name);
+    // It replaced the old file: from here on it stays, whatever closing it says.
+    discard.Dismiss();
   }
+  // A file that took a free name is removed again when closing it reports a late write error.
+  const EntryId id = out->Id();
+  out->Close();
   discard.Dismiss();
   // A name that replaced an entry spelt otherwise leaves a listing that no longer tells.
   if (state.listed && standing && standing->kind != EntryKind::kMissing &&
       !state.listing.contains(name)) {
     state.listed = false;
   }
-  Note(state, name, out->Id());
-  out->Close();
+  Note(state, name, id);
 }
 
 std::unique_ptr<DestinationFolder> FileWriter::EnterFolder(DestinationFolder& parent,

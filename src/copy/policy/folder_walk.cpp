@@ -29,7 +29,7 @@ class Walk final {
       switch (entry.kind) {
         case EntryKind::kFile:
         case EntryKind::kFolder:
-          CopyEntry(from, entry.name, into);
+          CopyEntry(from, entry.name, into, entry.kind);
           break;
         case EntryKind::kLink:
           FollowLink(from, entry.name, into);
@@ -43,8 +43,9 @@ class Walk final {
  private:
   // Opens name in from without following a link and copies it into into. A link that only
   // shows now (some systems mark none in the listing) takes the way of links.
-  void CopyEntry(SourceFolder& from, const std::string& name, DestinationFolder& into) {
-    EntryKind found = EntryKind::kMissing;
+  void CopyEntry(SourceFolder& from, const std::string& name, DestinationFolder& into,
+                 EntryKind listed) {
+    EntryKind found = listed;
     if (auto file = from.OpenFile(name, found)) {
       writer_.WriteFile(into, name, *file, overwrite_);
       return;

@@ -28,6 +28,7 @@ class Win32SourceFile final : public SourceFile {
 
   EntryId Id() const override { return id_; }
   EntryId FolderId() override;
+  FileStamp AtOpen() const override;
   FileStamp Stamp() override;
   bool SizeTellsContent() override { return true; }
   bool HasByteAt(std::uint64_t offset) override;

@@ -227,14 +227,26 @@ EntryId Win32SourceFile::FolderId() {
   return *folder_;
 }
 
+namespace {
+
+FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {(ULONGLONG{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+          static_cast<std::int64_t>((ULONGLONG{information.ftLastWriteTime.dwHighDateTime} << 32) |
+                                    information.ftLastWriteTime.dwLowDateTime)};
+}
+
+}  // namespace
+
+FileStamp Win32SourceFile::AtOpen() const {
+  return StampOf(at_open_);
+}
+
 FileStamp Win32SourceFile::Stamp() {
   BY_HANDLE_FILE_INFORMATION now{};
   if (!::GetFileInformationByHandle(in_.get(), &now)) {
     FailAt(path_, ::GetLastError());
   }
-  return {(ULONGLONG{now.nFileSizeHigh} << 32) | now.nFileSizeLow,
-          static_cast<std::int64_t>((ULONGLONG{now.ftLastWriteTime.dwHighDateTime} << 32) |
-                                    now.ftLastWriteTime.dwLowDateTime)};
+  return StampOf(now);
 }
 
 // A read at an offset moves the file position of a handle opened for plain reads; it is put

@@ -110,8 +110,9 @@ int LinkUnnamed(int file, int folder, const char* name) {
 class PosixNewFile final : public NewFile {
  public:
   PosixNewFile(Fd file, int folder, std::string folder_path, std::string name,
-               FileSystemFacts& facts)
-      : file_(std::move(file)),
+               FileSystemFacts& facts, bool temporary)
+      : temporary_(temporary),
+        file_(std::move(file)),
         folder_(folder),
         folder_path_(std::move(folder_path)),
         name_(std::move(name)),
@@ -162,24 +163,20 @@ class PosixNewFile final : public NewFile {
     }
   }
 
-  // The lock stays with the file as long as one descriptor of it is open: a duplicate keeps
-  // it, while closing the one written through reports deferred write errors now.
+  // A temporary is complete before it replaces anything: closing the descriptor written
+  // through reports deferred write errors (NFS, FUSE) now, while a duplicate keeps the lock.
+  // Any other file reports them when it is closed, which costs no further round trip.
   void Commit() override {
-    keeper_ = Fd(::fcntl(file_.get(), F_DUPFD_CLOEXEC, 0));
-    if (!keeper_.valid()) {
-      FailAt(Path());
-    }
-    if (const int error = file_.Close(); error != 0) {
-      FailAt(Path(), error);
+    if (temporary_) {
+      KeepLockAndClose();
     }
   }
 
   bool Link(const std::string& name, bool as_temporary) override {
-    if (as_temporary && ::flock(keeper_.get(), LOCK_EX | LOCK_NB) != 0 &&
-        !LocksUnsupported(errno)) {
+    if (as_temporary && ::flock(file_.get(), LOCK_EX | LOCK_NB) != 0 && !LocksUnsupported(errno)) {
       FailAt(Path());
     }
-    const int error = LinkUnnamed(keeper_.get(), folder_, name.c_str());
+    const int error = LinkUnnamed(file_.get(), folder_, name.c_str());
     if (error == EEXIST) {
       return false;
     }
@@ -187,6 +184,10 @@ class PosixNewFile final : public NewFile {
       FailAt(folder_path_ + "/" + name, NameError(folder_, error));
     }
     name_ = name;
+    if (as_temporary) {
+      temporary_ = true;
+      KeepLockAndClose();
+    }
     return true;
   }
 
@@ -215,6 +216,17 @@ class PosixNewFile final : public NewFile {
  private:
   std::string Path() const { return folder_path_ + "/" + (name_.empty() ? "(new file)" : name_); }
 
+  void KeepLockAndClose() {
+    keeper_ = Fd(::fcntl(file_.get(), F_DUPFD_CLOEXEC, 0));
+    if (!keeper_.valid()) {
+      FailAt(Path());
+    }
+    if (const int error = file_.Close(); error != 0) {
+      FailAt(Path(), error);
+    }
+  }
+
+  bool temporary_;
   Fd file_;
   Fd keeper_;
   int folder_;
@@ -333,7 +345,8 @@ std::unique_ptr<NewFile> PosixDestination::CreateFile(const std::string& name, C
       facts_->traits.unnamed_files = false;
       return nullptr;
     }
-    return std::make_unique<PosixNewFile>(std::move(file), folder_.get(), path_, "", *facts_);
+    return std::make_unique<PosixNewFile>(std::move(file), folder_.get(), path_, "", *facts_,
+                                          false);
   }
   Fd file(::openat(folder_.get(), name.c_str(),
                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
@@ -357,7 +370,8 @@ std::unique_ptr<NewFile> PosixDestination::CreateFile(const std::string& name, C
       return nullptr;  // removed by another run's cleaning before the lock was ours
     }
   }
-  return std::make_unique<PosixNewFile>(std::move(file), folder_.get(), path_, name, *facts_);
+  return std::make_unique<PosixNewFile>(std::move(file), folder_.get(), path_, name, *facts_,
+                                        how == Create::kTemporary);
 }
 
 // Only a regular file whose lock can be taken: never one that a running copy is writing.

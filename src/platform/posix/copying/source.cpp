@@ -123,13 +123,25 @@ EntryId PosixSourceFile::FolderId() {
   return *folder_;
 }
 
+namespace {
+
+FileStamp StampOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_size),
+          static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+FileStamp PosixSourceFile::AtOpen() const {
+  return StampOf(status_);
+}
+
 FileStamp PosixSourceFile::Stamp() {
   struct stat now {};
   if (::fstat(in_.get(), &now) != 0) {
     FailAt(path_);
   }
-  return {static_cast<std::uint64_t>(now.st_size),
-          static_cast<std::int64_t>(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec};
+  return StampOf(now);
 }
 
 bool PosixSourceFile::SizeTellsContent() {
@@ -193,16 +205,18 @@ std::vector<SourceEntry> PosixSourceFolder::List() {
 // returns at once and the fstat refuses it.
 std::unique_ptr<SourceFile> PosixSourceFolder::OpenFile(const std::string& name, EntryKind& found) {
   struct stat status {};
-  if (::fstatat(folder_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) {
-      FailAt(PathOf(name));
-    }
-    found = EntryKind::kMissing;
-    return nullptr;
-  }
-  found = KindOf(status);
   if (found != EntryKind::kFile) {
-    return nullptr;
+    if (::fstatat(folder_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) {
+        FailAt(PathOf(name));
+      }
+      found = EntryKind::kMissing;
+      return nullptr;
+    }
+    found = KindOf(status);
+    if (found != EntryKind::kFile) {
+      return nullptr;
+    }
   }
   Fd in(::openat(folder_.get(), name.c_str(), kReadFlags | O_NOFOLLOW));
   if (!in.valid() || ::fstat(in.get(), &status) != 0) {

@@ -26,6 +26,7 @@ class PosixSourceFile final : public SourceFile {
 
   EntryId Id() const override { return IdOf(status_); }
   EntryId FolderId() override;
+  FileStamp AtOpen() const override;
   FileStamp Stamp() override;
   bool SizeTellsContent() override;
   bool HasByteAt(std::uint64_t offset) override;
