@@ -68,7 +68,9 @@ void FileWriter::Read(DestinationFolder& folder, FolderState& state) {
   state.listing.clear();
   state.listing_by_key.clear();
   for (std::string& name : folder.List()) {
-    state.listing_by_key.emplace(NameKey(name, state.traits.names), name);
+    if (!state.traits.ids_tell_spellings) {
+      state.listing_by_key.emplace(NameKey(name, state.traits.names), name);
+    }
     state.listing.insert(std::move(name));
   }
   state.listed = true;
@@ -102,23 +104,31 @@ void FileWriter::Clean(DestinationFolder& folder, FolderState& state, SourceFile
       state.listing.erase(name);
     }
   }
-  state.listing_by_key.clear();
-  for (const std::string& name : state.listing) {
-    state.listing_by_key.emplace(NameKey(name, state.traits.names), name);
+  if (!state.traits.ids_tell_spellings) {
+    state.listing_by_key.clear();
+    for (const std::string& name : state.listing) {
+      state.listing_by_key.emplace(NameKey(name, state.traits.names), name);
+    }
   }
 }
 
 void FileWriter::Note(FolderState& state, const std::string& name, const EntryId& id) {
-  if (auto old = state.written.find(name); old != state.written.end()) {
-    state.written_by_id.erase(old->second);
-    old->second = id;
-  } else {
-    state.written.emplace(name, id);
-    state.written_by_key.emplace(NameKey(name, state.traits.names), name);
+  const auto [written, unseen] = state.written.try_emplace(name, id);
+  if (!unseen) {
+    state.written_by_id.erase(written->second);
+    written->second = id;
   }
-  state.written_by_id[id] = name;
+  // Where identities tell, they are all that is asked about what the job wrote.
+  if (state.traits.ids_tell_spellings) {
+    state.written_by_id[id] = name;
+    return;
+  }
+  const std::string key = NameKey(name, state.traits.names);
+  if (unseen) {
+    state.written_by_key.emplace(key, name);
+  }
   if (state.listed && state.listing.insert(name).second) {
-    state.listing_by_key.emplace(NameKey(name, state.traits.names), name);
+    state.listing_by_key.emplace(key, name);
   }
 }
 
@@ -261,8 +271,8 @@ void FileWriter::WriteFile(DestinationFolder& folder, const std::string& name, S
   out->Close();
   discard.Dismiss();
   // A name that replaced an entry spelt otherwise leaves a listing that no longer tells.
-  if (state.listed && standing && standing->kind != EntryKind::kMissing &&
-      !state.listing.contains(name)) {
+  if (!state.traits.ids_tell_spellings && state.listed && standing &&
+      standing->kind != EntryKind::kMissing && !state.listing.contains(name)) {
     state.listed = false;
   }
   Note(state, name, id);
