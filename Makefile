@@ -144,7 +144,7 @@ fuzz: fuzz-build
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -V --timeout $$(( $(FUZZ_SECONDS) + 600 ))
 
 test-fuzz: fuzz-build
-	FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) ctest --preset fuzz
+	FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) ctest --preset fuzz -j $(JOBS)
 
 # make bench          as root: the copy through the program's window against cp and rsync on
 #                     ext4 and exFAT loop sticks, start-up against a minimal Qt window, idle
